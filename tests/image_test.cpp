@@ -1,0 +1,35 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "image/firmware_image.h"
+#include "protocol/update_job.h"
+#include "tests/support/report_capture.h"
+
+namespace {
+
+TEST(FirmwareImage, PaddedToWholeKilobytesAndNeverEmpty)
+{
+    EXPECT_EQ(padded_image_size(0), 1024);
+    EXPECT_EQ(padded_image_size(1), 1024);
+    EXPECT_EQ(padded_image_size(1024), 1024);
+    EXPECT_EQ(padded_image_size(1025), 2048);
+    EXPECT_EQ(padded_image_size(116500), 116736);
+    EXPECT_EQ(padded_image_size(116736), 116736);
+}
+
+TEST(FirmwareImage, FillIsZeroAndBaseAndSizeAreTraced)
+{
+    std::vector<uint8_t> image(1500, 0xFF);
+    UpdateJob job{};
+    clear_captured_reports();
+    ASSERT_TRUE(install_firmware_image(job, image.data(), static_cast<int32_t>(image.size())));
+
+    ASSERT_EQ(job.image_size, 2048);
+    EXPECT_EQ(job.base_address, 0x08004000u);
+    for (int32_t i = 0; i < job.image_size; ++i)
+        ASSERT_EQ(job.image[i], i < 1500 ? 0xFF : 0x00) << "byte " << i;
+    EXPECT_EQ(captured_trace, "\nFlash Image Base 0x8004000\nFlash Image Size 0x800 bytes\n");
+}
+
+}  // namespace
