@@ -66,8 +66,12 @@ int32_t configure_port(PortHandle port, uint32_t baud, uint32_t interval_ms)
 
 void close_port(PortHandle port)
 {
-    if (port != INVALID_PORT)
-        close(fd_of(port));
+    if (port == INVALID_PORT)
+        return;
+    // Exclusive mode belongs to the terminal, not to this descriptor: it would
+    // outlive the close while the far end holds the line open.
+    ioctl(fd_of(port), TIOCNXCL);
+    close(fd_of(port));
 }
 
 int32_t port_write(PortHandle port, const uint8_t *buffer, int32_t count)
