@@ -1,5 +1,6 @@
 #include "tests/support/job_harness.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -26,6 +27,7 @@ const std::vector<uint8_t> &sample_image()
 UpdateJob &start_job(const std::vector<uint8_t> &image, const SimConfig &device, uint32_t first_tick)
 {
     sim_channel_setup(device, first_tick);
+    std::free(job.image);
     job = UpdateJob{};
     job.port_path = "sim";
     job.port = 3;
