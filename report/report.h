@@ -5,7 +5,6 @@
 
 #include <cstddef>
 
-constexpr int IDC_STATUS = 5;
 constexpr size_t STATUS_TEXT_SIZE = 100;
 constexpr size_t FATAL_TEXT_SIZE = 1000;
 
