@@ -9,6 +9,8 @@ constexpr size_t STATUS_TEXT_SIZE = 100;
 constexpr size_t FATAL_TEXT_SIZE = 1000;
 
 void set_status(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Puts a formatted status text where the operator sees it; each build has its own.
+void show_status(const char *text);
 void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void trace_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Makes the trace so far appear at once (standard output is buffered when redirected).
