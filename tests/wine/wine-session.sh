@@ -12,6 +12,9 @@
 #                                LIMIT_S seconds or when the caller is signalled;
 #                                returns its exit code (124 when it ran too long)
 #
+# With FWU_WINE_DISPLAY set, the session shows its windows on that display
+# instead of a private Xvfb.
+#
 # After wine_session_begin: WINEPREFIX, TMPDIR and DISPLAY name the private
 # prefix, temporary directory and display; FWU_WINE_RUN is the private
 # directory holding them, free for the caller's own files.
@@ -198,7 +201,11 @@ wine_session_begin()
         _fwu_wine_log "prefix copied in $(_fwu_wine_seconds_since "$start") s"
 
     export WINEPREFIX="$FWU_WINE_RUN/prefix" TMPDIR="$FWU_WINE_RUN/tmp"
-    _fwu_wine_start_xvfb || return 1
+    if [ -n "${FWU_WINE_DISPLAY:-}" ]; then
+        export DISPLAY=$FWU_WINE_DISPLAY  # a person's own screen, for the demo
+    else
+        _fwu_wine_start_xvfb || return 1
+    fi
     _fwu_wine_start_server
 }
 
