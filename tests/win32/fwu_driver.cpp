@@ -47,7 +47,12 @@ const char USAGE[] =
     "  set-text TEXT             type TEXT into the port box over what it shows; 1 unless the box\n"
     "                            then reads TEXT with no row selected\n"
     "  press                     click \"Update Device\" (posted: returns at once)\n"
+    "  press-and-time TEXT SECONDS [STOP_TEXT...]\n"
+    "                            press, then as wait-status, each status line led by the ms\n"
+    "                            since the press\n"
     "  status                    the status field's text\n"
+    "  startup-time EXE SECONDS  start EXE, print the ms to its window and to its idle status,\n"
+    "                            then close it\n"
     "  wait-status TEXT SECONDS [STOP_TEXT...]\n"
     "                            print each new status until it reads TEXT (exit 0), one of\n"
     "                            STOP_TEXT (exit 1) or SECONDS pass (exit 1)\n"
@@ -205,7 +210,9 @@ int command_texts(HWND window)
     return EXIT_DONE;
 }
 
-int command_wait_status(HWND window, int argc, char **argv)
+// With `since` (a now_ms() reading) each status line starts with the
+// milliseconds since then, and the polling is as fine as the system allows.
+int command_wait_status(HWND window, int argc, char **argv, unsigned long long since = 0)
 {
     double seconds = 0;
     if (argc < 4 || !parse_seconds(argv[3], seconds))
@@ -222,6 +229,8 @@ int command_wait_status(HWND window, int argc, char **argv)
             return EXIT_NO_WINDOW;
         }
         if (window_text(status, text) && (first || text != last)) {
+            if (since != 0)
+                std::printf("%llu ", now_ms() - since);
             print_line(text);
             last = text;
             first = false;
@@ -235,7 +244,7 @@ int command_wait_status(HWND window, int argc, char **argv)
             note("still not \"%s\" after %g s", wanted.c_str(), seconds);
             return EXIT_NOT_REACHED;
         }
-        Sleep(10);
+        Sleep(since != 0 ? 1 : 10);
     }
 }
 
@@ -345,9 +354,61 @@ int run_window_command(HWND window, const std::string &command, int argc, char *
         note("pressed");
         return EXIT_DONE;
     }
+    if (command == "press-and-time") {
+        unsigned long long pressed = now_ms();
+        PostMessageA(GetDlgItem(window, ID_UPDATE), BM_CLICK, 0, 0);
+        return command_wait_status(window, argc, argv, pressed);
+    }
     if (command == "close")
         return command_close(window, argc, argv);
     return usage();
+}
+
+// Starts the tool and times it to its window, then to its idle status (the
+// port scan done and the message loop reached); closes it again.
+int command_startup_time(int argc, char **argv)
+{
+    double seconds = 0;
+    if (argc != 4 || !parse_seconds(argv[3], seconds))
+        return usage();
+    if (find_main_window() != nullptr) {
+        note("a window of class FWU is there already");
+        return EXIT_USAGE;
+    }
+    std::string command_line = std::string("\"") + argv[2] + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    unsigned long long started = now_ms();
+    if (!CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        note("cannot start %s (error %lu)", argv[2], GetLastError());
+        return EXIT_NO_WINDOW;
+    }
+    unsigned long long end = started + static_cast<unsigned long long>(seconds * 1000);
+    unsigned long long window_ms = 0;
+    int result = EXIT_NOT_REACHED;
+    while (now_ms() < end) {
+        HWND window = find_main_window();
+        if (window != nullptr && window_ms == 0)
+            window_ms = now_ms() - started;
+        std::string text;
+        // Answered only once the tool pumps messages, that is after its scan.
+        if (window != nullptr && window_text(GetDlgItem(window, ID_STATUS), text) && text == " - Idle - ") {
+            std::printf("window %llu ms\nready %llu ms\n", window_ms, now_ms() - started);
+            PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            result = EXIT_DONE;
+            break;
+        }
+        Sleep(1);
+    }
+    if (result != EXIT_DONE)
+        note("no idle window after %g s", seconds);
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(CLOSE_WAIT_S * 1000)) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return result;
 }
 
 }  // namespace
@@ -370,6 +431,8 @@ int main(int argc, char **argv)
         note("window found");
         return EXIT_DONE;
     }
+    if (command == "startup-time")
+        return command_startup_time(argc, argv);
     if (command == "box-caption" || command == "box-text" || command == "box-ok")
         return command_box(argc, argv, command.substr(4));
     if (command == "redraw" && argc == 2) {
