@@ -167,17 +167,23 @@ TEST(LinePump, PacedBytesStillOnTheWireAreNoSilence)
     }
 }
 
-TEST(LinePump, PacedRepliesKeepTheLineBusyForTheirWireTime)
+// A paced line on which two contact requests arrived back to back at T0.
+void receive_two_contacts(Line &line)
 {
     SimConfig config;
     config.pace = true;
     config.reply_delay_ms = 0;
-    Line line;
     start(line, config);
     std::vector<uint8_t> two = contact();
     std::vector<uint8_t> second = contact();
     two.insert(two.end(), second.begin(), second.end());
     receive(line, two, T0);
+}
+
+TEST(LinePump, PacedRepliesKeepTheLineBusyForTheirWireTime)
+{
+    Line line;
+    receive_two_contacts(line);
     ASSERT_EQ(line.device.requests[SIM_CONTACT], 2u);
     int64_t first_at = pump_next_event_us(line.pump, line.device);
     EXPECT_EQ(advance(line, first_at).size(), 15u);
@@ -189,15 +195,8 @@ TEST(LinePump, PacedRepliesKeepTheLineBusyForTheirWireTime)
 
 TEST(LinePump, AReplyWrittenLateStillKeepsTheNextOneBack)
 {
-    SimConfig config;
-    config.pace = true;
-    config.reply_delay_ms = 0;
     Line line;
-    start(line, config);
-    std::vector<uint8_t> two = contact();
-    std::vector<uint8_t> second = contact();
-    two.insert(two.end(), second.begin(), second.end());
-    receive(line, two, T0);
+    receive_two_contacts(line);
     int64_t late = pump_next_event_us(line.pump, line.device) + 1500;  // the loop woke up late
     EXPECT_EQ(advance(line, late).size(), 15u);
     EXPECT_EQ(pump_next_event_us(line.pump, line.device), late + pump_wire_us(15));
