@@ -81,7 +81,7 @@ static bool read_reply(UpdateJob &job, bool trace_bytes)
             trace(" %02x", job.frame[i]);
         trace("\n");
     }
-    return n >= MIN_REPLY_LEN && frame_ok(job);
+    return frame_ok(job);  // rejects fewer than MIN_REPLY_LEN bytes too
 }
 
 static void step_await_link(UpdateJob &job, uint32_t now)
@@ -124,7 +124,8 @@ static void step_verify(UpdateJob &job, uint32_t now)
     if (!read_reply(job, false))
         return;
     // A valid reply too short to carry the device's CRC would leave stale
-    // request bytes where the CRC belongs: wait for the real answer instead.
+    // request bytes, or its own trailer, where the CRC belongs: wait for the
+    // real answer instead.
     if (job.frame_len < VERIFY_REPLY_MIN_LEN)
         return;
     uint16_t remote = static_cast<uint16_t>(job.frame[VERIFY_CRC_OFFSET] * 256 +

@@ -14,9 +14,10 @@ constexpr uint32_t LINK_TIMEOUT_MS = 100;    // contact requests, until the devi
 constexpr uint32_t REPLY_TIMEOUT_MS = 5000;  // blocks and verification, once linked
 constexpr uint32_t RESET_TIMEOUT_MS = 100;
 constexpr uint32_t CONTACT_PAUSE_MS = 100;
-// The verification reply carries the device's CRC here, high byte first.
+// The verification reply carries the device's CRC here, high byte first,
+// with its own trailer after it: a shorter frame cannot hold both.
 constexpr int32_t VERIFY_CRC_OFFSET = 11;
-constexpr int32_t VERIFY_REPLY_MIN_LEN = VERIFY_CRC_OFFSET + 2;
+constexpr int32_t VERIFY_REPLY_MIN_LEN = VERIFY_CRC_OFFSET + 2 + 2;
 
 enum JobState : uint32_t {
     STATE_START = 0,

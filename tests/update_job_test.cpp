@@ -281,6 +281,28 @@ TEST(UpdateJob, ShortVerificationReplyIsNotTakenForTheDevicesCrc)
     EXPECT_EQ(std::count(captured_status.begin(), captured_status.end(), "Verifying..."), 2);
 }
 
+TEST(UpdateJob, VerificationReplyTooShortForCrcAndTrailerIsNotTaken)
+{
+    // A 13-byte frame with a good trailer has that trailer at bytes 11 and 12,
+    // where a CRC would have to be: it must not decide the verification.
+    SimConfig device;
+    device.rules.push_back({SIM_VERIFY, 1, FAULT_DROP});
+    UpdateJob &job = start_job(sample_image(), device);
+    while (job.state != STATE_VERIFY)
+        job_step(job), pause_ms(TIMER_PERIOD_MS);
+    std::vector<uint8_t> reply{0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x01, 0xC8, 0x00};
+    uint16_t trailer = crc16_modbus(reply.data(), 11);
+    reply.push_back(static_cast<uint8_t>(trailer));
+    reply.push_back(static_cast<uint8_t>(trailer >> 8));
+    for (uint8_t byte : reply)
+        sim_channel.line.push_back(SimArrival{sim_channel.now_ms, byte});
+    run_job(job);
+
+    EXPECT_EQ(job.state, STATE_DONE);
+    EXPECT_EQ(sim_channel.device.requests[SIM_VERIFY], 2u);
+    EXPECT_EQ(captured_trace.find("CRC FAIL"), std::string::npos);
+}
+
 TEST(UpdateJob, SizeNotAWholeNumberOfBlocksEndsWithTheRemainder)
 {
     UpdateJob &job = start_job(sample_image(), SimConfig{});
