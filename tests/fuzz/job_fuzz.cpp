@@ -22,6 +22,8 @@ size_t input_left;
 uint32_t fuzz_now;
 UpdateJob job;
 uint8_t *frame_buffer;
+uint8_t last_reply[FRAME_BUFFER_SIZE];  // what the latest read returned
+int32_t last_reply_len;
 
 uint8_t take()
 {
@@ -54,6 +56,8 @@ int32_t port_read(PortHandle, uint8_t *buffer, int32_t count)
         buffer[n - 1] = static_cast<uint8_t>(crc >> 8);
     }
     fuzz_now += 20;
+    std::memcpy(last_reply, buffer, static_cast<size_t>(n));
+    last_reply_len = n;
     return n;
 }
 
@@ -96,8 +100,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         enter_state(job, start);
 
     for (int step = 0; step < 4000 && input_left > 0; ++step) {
+        uint32_t before = job.state;
         job_step(job);
         fuzz_now += 10;
+        // Verified only on a reply that carries the image's own CRC at bytes
+        // 11 and 12, with a trailer of its own after them.
+        if (before == STATE_VERIFY && job.state == STATE_RESET) {
+            uint16_t expected = image_crc(job);
+            if (last_reply_len < 15 || last_reply[11] != (expected >> 8) || last_reply[12] != (expected & 0xFF))
+                __builtin_trap();
+        }
         if (job.offset < 0 || job.offset > job.image_size || job.chunk_len <= 0 || job.chunk_len > BLOCK_LEN)
             __builtin_trap();  // the block in flight must always lie inside the image
     }
