@@ -4,6 +4,7 @@
 
 #include "report/report.h"
 #include "serial/port.h"
+#include "serial/port_win32.h"
 
 static HANDLE handle_of(PortHandle port)
 {
@@ -18,22 +19,8 @@ PortHandle open_port(const char *path)
     return reinterpret_cast<PortHandle>(handle);
 }
 
-int32_t configure_port(PortHandle port, uint32_t baud, uint32_t interval_ms)
+void apply_line_settings(DCB &dcb, uint32_t baud)
 {
-    HANDLE handle = handle_of(port);
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle, &dcb)) {
-        trace_error("Could not get Port State\n");
-        return -1;
-    }
-    COMMTIMEOUTS timeouts{};
-    if (!GetCommTimeouts(handle, &timeouts)) {
-        trace_error("Could not read comm timeouts\n");
-        return -1;
-    }
-
-    // Only these fields change; the rest stay as the driver reported them.
     dcb.BaudRate = baud;
     dcb.fBinary = 1;
     dcb.fParity = 0;
@@ -51,14 +38,33 @@ int32_t configure_port(PortHandle port, uint32_t baud, uint32_t interval_ms)
     dcb.ByteSize = 8;
     dcb.Parity = EVENPARITY;
     dcb.StopBits = ONESTOPBIT;
+}
 
-    // A read ends interval_ms after the last byte once bytes have begun, or
-    // after 100 ms in all; a write waits as long as it takes.
+void apply_read_timeouts(COMMTIMEOUTS &timeouts, uint32_t interval_ms)
+{
     timeouts.ReadIntervalTimeout = interval_ms;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = READ_TOTAL_MS;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
+}
+
+int32_t configure_port(PortHandle port, uint32_t baud, uint32_t interval_ms)
+{
+    HANDLE handle = handle_of(port);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb)) {
+        trace_error("Could not get Port State\n");
+        return -1;
+    }
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(handle, &timeouts)) {
+        trace_error("Could not read comm timeouts\n");
+        return -1;
+    }
+    apply_line_settings(dcb, baud);
+    apply_read_timeouts(timeouts, interval_ms);
 
     // The results are not looked at: whether the line carries the frames
     // shows in the device's replies, which the job checks.

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "serial/port.h"
+#include "serial/port_win32.h"
 #include "tests/support/test_line.h"
 
 namespace {
@@ -61,6 +63,46 @@ TEST(PortWin32, ConfigureSetsLineSettings)
     EXPECT_EQ(now.fOutxCtsFlow, 0u);
     EXPECT_NE(now.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
     close_port(port);
+}
+
+// Every field the driver record holds, as a pseudo-terminal cannot show them
+// all (it reads back no parity and 8 data bits whatever was set).
+TEST(PortWin32, LineSettingsAre8E1WithoutFlowControlAndLeaveTheRestAlone)
+{
+    DCB dcb;
+    std::memset(&dcb, 0xFF, sizeof dcb);
+    apply_line_settings(dcb, 115200);
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.fBinary, 1u);
+    EXPECT_EQ(dcb.fParity, 0u);
+    EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+    EXPECT_EQ(dcb.fOutxDsrFlow, 0u);
+    EXPECT_EQ(dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_DISABLE));
+    EXPECT_EQ(dcb.fDsrSensitivity, 0u);
+    EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
+    EXPECT_EQ(dcb.fOutX, 0u);
+    EXPECT_EQ(dcb.fInX, 0u);
+    EXPECT_EQ(dcb.fErrorChar, 0u);
+    EXPECT_EQ(dcb.fNull, 0u);
+    EXPECT_EQ(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+    EXPECT_EQ(dcb.fAbortOnError, 0u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, EVENPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    // Fields not named keep the driver's values.
+    EXPECT_EQ(dcb.DCBlength, 0xFFFFFFFFu);
+    EXPECT_EQ(dcb.XonLim, 0xFFFF);
+    EXPECT_EQ(static_cast<unsigned char>(dcb.XonChar), 0xFFu);
+    EXPECT_EQ(static_cast<unsigned char>(dcb.EvtChar), 0xFFu);
+
+    COMMTIMEOUTS timeouts;
+    std::memset(&timeouts, 0xFF, sizeof timeouts);
+    apply_read_timeouts(timeouts, READ_INTERVAL_MS);
+    EXPECT_EQ(timeouts.ReadIntervalTimeout, 20u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 100u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 0u);
 }
 
 TEST(PortWin32, ConfigureFailsOnAHandleThatIsNoPort)
