@@ -31,9 +31,14 @@ PortHandle open_port(const char *path)
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return INVALID_PORT;
-    // TIOCEXCL keeps other users out, but not root; the lock keeps out every
-    // other opener that asks for it, this tool included.
-    if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // The lock keeps out every other opener that asks for it, this tool
+    // included; TIOCEXCL keeps out other users, but not root. The lock comes
+    // first so that a port held elsewhere is left as its holder set it.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return INVALID_PORT;
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
         close(fd);
         return INVALID_PORT;
     }
