@@ -72,7 +72,7 @@ else
 fi
 case $case_name in
   dropped-reply) grep -q "TIMEOUT" "$work/trace.txt" || fail "the dropped block reply caused no resend" ;;
-  late-power-up) [ "$(grep -c '^CONTACTING' "$work/trace.txt")" -ge 10 ] || fail "too few contact requests" ;;
+  late-power-up) [ "$(grep -c '^CONTACTING' "$work/trace.txt")" -ge 5 ] || fail "too few contact requests" ;;
 esac
 echo "$case_name: fwu-linux exit $tool_rc in $took_ms ms; device-sim exit $sim_rc"
 grep -E "^(blocks|flash|resets)" "$work/sim.txt" || true

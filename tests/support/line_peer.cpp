@@ -79,7 +79,7 @@ void line_peer_serve(int fd, const std::atomic<bool> &stop)
             } else if (command == PEER_SPLIT) {
                 pause(10);
                 write_all(fd, counting(0x11, PEER_SPLIT_FIRST));
-                pause(50);
+                pause(80);  // well over the 20 ms that ends a read, even for a reader that runs late
                 write_all(fd, counting(0x18, PEER_SPLIT_SECOND));
             } else if (command == PEER_LONG) {
                 std::vector<uint8_t> bytes(PEER_LONG_LEN);

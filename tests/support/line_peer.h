@@ -7,7 +7,7 @@
 
 // Commands, each one byte:
 constexpr char PEER_BURST = 'B';  // 15 bytes 0x01..0x0F in one write, 10 ms later
-constexpr char PEER_SPLIT = 'S';  // 7 bytes 0x11..0x17, a 50 ms pause, 8 bytes 0x18..0x1F
+constexpr char PEER_SPLIT = 'S';  // 7 bytes 0x11..0x17, an 80 ms pause, 8 bytes 0x18..0x1F
 constexpr char PEER_LONG = 'L';   // 2000 bytes, byte i being i & 0xFF
 constexpr char PEER_COUNT = 'C';  // then a 16-bit big-endian length N and N bytes; answers
                                   // N (big-endian) and the CRC-16/MODBUS of the bytes, low first

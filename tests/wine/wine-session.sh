@@ -77,13 +77,15 @@ _fwu_wine_stop_xvfb()
 
 # The server is started first, its output discarded: whichever wine call
 # starts it hands it that call's output, which would then fill with its noise.
+# It stays while programs run and 30 s after, not for ever: a runner killed
+# before its teardown leaves no server behind for long.
 _fwu_wine_start_server()
 {
-    wineserver -p </dev/null >/dev/null 2>&1
+    wineserver -p30 </dev/null >/dev/null 2>&1
     _fwu_wine_server_started=1
 }
 
-# With -p the server stays until killed; killing it saves the registry.
+# Killing the server saves the registry.
 _fwu_wine_stop_server()
 {
     if [ -n "$_fwu_wine_server_started" ]; then
