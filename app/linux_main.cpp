@@ -19,8 +19,8 @@
 #include "report/report.h"
 
 static UpdateJob job;
+constexpr size_t MAX_IMAGE_BYTES = 16u << 20;
 static uint8_t frame_buffer[FRAME_BUFFER_SIZE];
-constexpr uint32_t TIMER_PERIOD_MS = 10;
 
 static int usage(const char *why)
 {
@@ -50,6 +50,8 @@ int main(int argc, char **argv)
     std::vector<uint8_t> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (image.empty())
         return usage("the image file is missing or empty");
+    if (image.size() > MAX_IMAGE_BYTES)
+        return usage("the image file is larger than any flash it could go into");
 
     job.rx_capacity = FRAME_BUFFER_SIZE;
     job.frame = frame_buffer;

@@ -3,10 +3,10 @@
 
 #include <windows.h>
 
+#include "app/update_control.h"
 #include "protocol/update_job.h"
 
 constexpr UINT_PTR UPDATE_TIMER_ID = 6;
-constexpr UINT TIMER_PERIOD_MS = 10;
 constexpr UINT STEP_GUARD_MS = 10000;  // keeps the timer quiet while a step runs
 
 // The one update of this process.

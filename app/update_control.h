@@ -4,6 +4,10 @@
 
 #include "protocol/update_job.h"
 
+// The window's timer calls one step of the job, then this long after the step
+// has finished the next.
+constexpr uint32_t TIMER_PERIOD_MS = 10;
+
 // Opens and configures the port at `path` and sets the job to start over.
 // A port left open by an earlier press is closed first, so the same port can
 // be chosen again after a failure or mid-transfer. False when the port cannot

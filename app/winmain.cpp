@@ -4,7 +4,7 @@
 #include "app/main_window.h"
 #include "image/firmware_image.h"
 #include "protocol/frame.h"
-#include "report/main_window.h"
+#include "report/main_window_handle.h"
 #include "report/report.h"
 #include "resources/control_ids.h"
 #include "serial/port_scan.h"

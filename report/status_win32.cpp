@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "report/main_window.h"
+#include "report/main_window_handle.h"
 #include "report/report.h"
 #include "resources/control_ids.h"
 

@@ -3,11 +3,10 @@
 #include <algorithm>
 
 #include "protocol/job_io.h"
+#include "serial/port.h"  // the read timeouts this line imitates
 
 SimChannel sim_channel;
 
-constexpr uint64_t READ_TOTAL_MS = 100;
-constexpr uint64_t READ_INTERVAL_MS = 20;
 
 void sim_channel_setup(const SimConfig &config, uint32_t first_tick)
 {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "app/update_control.h"  // TIMER_PERIOD_MS
 #include "protocol/update_job.h"
 #include "sim/sim_channel.h"
 
-constexpr uint32_t TIMER_PERIOD_MS = 10;
 
 // The sample image the build generates (116,500 bytes).
 const std::vector<uint8_t> &sample_image();
