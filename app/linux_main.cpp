@@ -9,8 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "app/update_control.h"
@@ -46,17 +44,13 @@ int main(int argc, char **argv)
     if (port_path == nullptr || image_path == nullptr || limit_s <= 0)
         return usage("--port and --image are required");
 
-    std::ifstream file(image_path, std::ios::binary);
-    std::vector<uint8_t> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (image.empty())
+    std::vector<uint8_t> image;
+    if (!read_image_file(image_path, image) || image.empty())
         return usage("the image file is missing or empty");
     if (image.size() > MAX_IMAGE_BYTES)
         return usage("the image file is larger than any flash it could go into");
 
-    job.rx_capacity = FRAME_BUFFER_SIZE;
-    job.frame = frame_buffer;
-    job.node_address = NODE_ADDRESS;
-    job.port = INVALID_PORT;
+    prepare_job(job, frame_buffer);
     if (!install_firmware_image(job, image.data(), static_cast<int32_t>(image.size())))
         return 1;
     if (!start_update(job, port_path))

@@ -28,14 +28,6 @@ static void register_window_class()
         fatal_error("Unabled to register window class");
 }
 
-static void prepare_job(UpdateJob &job)
-{
-    job.rx_capacity = FRAME_BUFFER_SIZE;
-    job.frame = new uint8_t[FRAME_BUFFER_SIZE];
-    job.node_address = NODE_ADDRESS;
-    job.port = INVALID_PORT;
-}
-
 int WINAPI WinMain(HINSTANCE this_instance, HINSTANCE, LPSTR, int show_command)
 {
     instance = this_instance;
@@ -48,7 +40,7 @@ int WINAPI WinMain(HINSTANCE this_instance, HINSTANCE, LPSTR, int show_command)
     trace("Running on windows version: %x\n", 0xA00);
     scan_ports(port_list);
     set_status(" - Idle - ");
-    prepare_job(update_job);
+    prepare_job(update_job, new uint8_t[FRAME_BUFFER_SIZE]);
     load_firmware_image(update_job);
 
     MSG message;

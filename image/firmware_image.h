@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct UpdateJob;
 
@@ -12,6 +13,10 @@ int32_t padded_image_size(int32_t length);
 // it with its base address in the job, and traces base and size. Returns
 // false when the buffer cannot be had.
 bool install_firmware_image(UpdateJob &job, const uint8_t *bytes, int32_t length);
+
+// Reads a whole image file for the builds that take the image from a file
+// (the Linux runner, the simulators, the tests). False when it cannot be read.
+bool read_image_file(const char *path, std::vector<uint8_t> &bytes);
 
 // Finds the image embedded in the executable and installs it.
 void load_firmware_image(UpdateJob &job);

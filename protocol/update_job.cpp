@@ -8,6 +8,14 @@ static void write_frame(UpdateJob &job)
     port_write(job.port, job.frame, job.frame_len);
 }
 
+void prepare_job(UpdateJob &job, uint8_t *frame_buffer)
+{
+    job.rx_capacity = FRAME_BUFFER_SIZE;
+    job.frame = frame_buffer;
+    job.node_address = NODE_ADDRESS;
+    job.port = INVALID_PORT;
+}
+
 uint16_t image_crc(const UpdateJob &job)
 {
     return crc16_modbus(job.image, job.image_size);

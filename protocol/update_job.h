@@ -48,6 +48,10 @@ struct UpdateJob {
     uint32_t timeout_ms;
 };
 
+// Gives the job its frame buffer (FRAME_BUFFER_SIZE bytes), read size and
+// node address, and no port yet.
+void prepare_job(UpdateJob &job, uint8_t *frame_buffer);
+
 void enter_state(UpdateJob &job, uint32_t state);
 void job_step(UpdateJob &job);
 uint16_t image_crc(const UpdateJob &job);

@@ -3,12 +3,11 @@
 // device (plus a linger), then reports what the device saw and whether its
 // flash holds the expected image.
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "protocol/frame.h"  // crc16_modbus
+#include "image/firmware_image.h"  // read_image_file
+#include "protocol/frame.h"         // crc16_modbus
 #include "sim/boot_loader.h"
 #include "sim/device_sim_args.h"
 #include "sim/line_loop.h"
@@ -23,12 +22,10 @@ const int EXIT_USAGE = 2;
 
 bool load_image(const DeviceSimArgs &args, std::vector<uint8_t> &image, std::string &error)
 {
-    std::ifstream file(args.image_path, std::ios::binary);
-    if (!file) {
-        error = "cannot open the image " + args.image_path;
+    if (!read_image_file(args.image_path.c_str(), image)) {
+        error = "cannot read the image " + args.image_path;
         return false;
     }
-    image.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     if (image.empty())
         error = "the image " + args.image_path + " is empty";
     else if ((image.size() + 1023) / 1024 * 1024 > args.config.flash_size)

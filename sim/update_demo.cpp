@@ -3,8 +3,6 @@
 // standard output, and the tool's status texts on standard error. Exit status 0 only when the device acknowledged
 // the reset and its flash holds the image.
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "image/firmware_image.h"
@@ -20,13 +18,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: fwu-sim-update IMAGE\n");
         return 2;
     }
-    std::ifstream file(argv[1], std::ios::binary);
-    std::vector<uint8_t> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.good() && !file.eof()) {
-        std::fprintf(stderr, "cannot read %s\n", argv[1]);
-        return 2;
-    }
-    if (image.empty()) {
+    std::vector<uint8_t> image;
+    if (!read_image_file(argv[1], image) || image.empty()) {
         std::fprintf(stderr, "%s is empty or missing\n", argv[1]);
         return 2;
     }
@@ -37,10 +30,7 @@ int main(int argc, char **argv)
     sim_channel_setup(device, 0);
 
     static uint8_t frame[FRAME_BUFFER_SIZE];
-    job.rx_capacity = FRAME_BUFFER_SIZE;
-    job.frame = frame;
-    job.node_address = NODE_ADDRESS;
-    job.port = 0;
+    prepare_job(job, frame);
     job.baud = BAUD_RATE;
     if (!install_firmware_image(job, image.data(), static_cast<int32_t>(image.size())))
         return 1;

@@ -81,9 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (size_t i = 0; i < sizeof image; ++i)
             image[i] = static_cast<uint8_t>(i * 13);
         frame_buffer = new uint8_t[FRAME_BUFFER_SIZE];  // exactly its size, so any overrun is caught
-        job.rx_capacity = FRAME_BUFFER_SIZE;
-        job.frame = frame_buffer;
-        job.node_address = NODE_ADDRESS;
+        prepare_job(job, frame_buffer);
         return install_firmware_image(job, image, sizeof image);
     }();
     (void)ready;

@@ -1,8 +1,6 @@
 #include "tests/support/job_harness.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "image/firmware_image.h"
@@ -15,9 +13,8 @@ static uint8_t frame_buffer[FRAME_BUFFER_SIZE];
 const std::vector<uint8_t> &sample_image()
 {
     static const std::vector<uint8_t> image = [] {
-        std::ifstream file(FWU_SAMPLE_IMAGE_PATH, std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        if (bytes.empty())
+        std::vector<uint8_t> bytes;
+        if (!read_image_file(FWU_SAMPLE_IMAGE_PATH, bytes) || bytes.empty())
             throw std::runtime_error("sample image missing: " FWU_SAMPLE_IMAGE_PATH);
         return bytes;
     }();
@@ -29,12 +26,10 @@ UpdateJob &start_job(const std::vector<uint8_t> &image, const SimConfig &device,
     sim_channel_setup(device, first_tick);
     std::free(job.image);
     job = UpdateJob{};
+    prepare_job(job, frame_buffer);
     job.port_path = "sim";
     job.port = 3;
     job.baud = BAUD_RATE;
-    job.node_address = NODE_ADDRESS;
-    job.rx_capacity = FRAME_BUFFER_SIZE;
-    job.frame = frame_buffer;
     job.state = STATE_START;
     install_firmware_image(job, image.data(), static_cast<int32_t>(image.size()));
     clear_captured_reports();
