@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/wine/wine-session.sh
 source "$here/../tests/wine/wine-session.sh"
 
-wine_session_begin "$build/wine-template"
+wine_session_begin "$build"
 peers=()
 stop_peers() { for pid in "${peers[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done; }
 wine_session_at_exit stop_peers
@@ -22,7 +22,7 @@ for _ in $(seq 50); do [ -L "$WINEPREFIX/dosdevices/com12" ] && break; sleep 0.0
 # Wine's own services come up with the first program of a session: not ours to time.
 wine "$build/tests/win32/fwu-driver.exe" status >/dev/null 2>&1 || true
 
-exe=$(winepath -w "$build/app/fwu.exe")
+exe=$(wine winepath -w "$build/app/fwu.exe")
 for _ in $(seq "$runs"); do
     wine_session_run 60 wine "$build/tests/win32/fwu-driver.exe" startup-time "$exe" 30 </dev/null
 done

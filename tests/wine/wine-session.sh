@@ -1,10 +1,10 @@
 # A private Wine environment for one test run; sourced by the Wine test runners.
 #
-#   wine_session_begin TEMPLATE  makes the prefix template at TEMPLATE unless it
-#                                is there already, copies it into a private
-#                                directory and starts a private Xvfb display and
-#                                wineserver; all of it goes again when the
-#                                calling script exits
+#   wine_session_begin BUILD     makes the prefix template of the Windows build
+#                                tree BUILD unless it is there already, copies it
+#                                into a private directory and starts a private
+#                                Xvfb display and wineserver; all of it goes
+#                                again when the calling script exits
 #   wine_session_com N PATH      maps COMn of the session to PATH
 #   wine_session_at_exit CMD     runs CMD on exit, before the session is torn down
 #   wine_session_run LIMIT_S CMD...
@@ -19,15 +19,19 @@
 # prefix, temporary directory and display; FWU_WINE_RUN is the private
 # directory holding them, free for the caller's own files.
 #
-# The template is made once per build tree, guarded by a lock so that
-# parallel runs wait for one creation; a template from another Wine version
-# is made again. Creating one takes about 10 s, a copy well under that.
+# The build tree's architecture (BUILD/wine-arch, win32 or win64, written when
+# it is configured) sets the prefix's architecture and the Wine loader. The
+# template (BUILD/wine-template) is made once per build tree, so a 32-bit and a
+# 64-bit template never mix, guarded by a lock so that parallel runs wait for
+# one creation; a template from another Wine version or architecture is made
+# again. Creating one takes about 10 s, a copy well under that.
 
-export WINEARCH=win32 WINEDEBUG=-all
+export WINEDEBUG=-all
 # No Mono or Gecko installer dialogs while the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 FWU_WINE_RUN=""
+_fwu_wine_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
 _fwu_wine_job_pid=""
 _fwu_wine_xvfb_pid=""
 _fwu_wine_server_started=""
@@ -96,7 +100,25 @@ _fwu_wine_stop_server()
 
 _fwu_wine_template_version()
 {
-    wine --version 2>/dev/null
+    echo "$(wine --version 2>/dev/null) $WINEARCH"
+}
+
+# Sets WINEARCH from the build tree and, for a 64-bit build, puts a `wine` of
+# the session's own first on PATH: with the 32-bit part installed, /usr/bin/wine
+# always takes the 32-bit loader, which some machines cannot run at all.
+_fwu_wine_use_build()
+{
+    local build=$1 arch
+    arch=$(cat "$build/wine-arch" 2>/dev/null) ||
+        { _fwu_wine_log "no $build/wine-arch: configure that build first"; return 1; }
+    "$_fwu_wine_scripts/windows-build" --can-run "$arch" || return 1
+    export WINEARCH=$arch
+    if [ "$arch" = win64 ]; then
+        mkdir -p "$FWU_WINE_RUN/bin"
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$FWU_WINE_RUN/bin/wine"
+        chmod +x "$FWU_WINE_RUN/bin/wine"
+        export PATH="$FWU_WINE_RUN/bin:$PATH" WINELOADER=/usr/lib/wine/wine64
+    fi
 }
 
 _fwu_wine_ms()
@@ -180,12 +202,13 @@ wine_session_at_exit()
 wine_session_begin()
 {
     local template start lock_fd
-    template=$(realpath -m "$1")
+    template=$(realpath -m "$1/wine-template")
     trap _fwu_wine_session_end EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
     FWU_WINE_RUN=$(mktemp -d "${TMPDIR:-/tmp}/fwu-wine.XXXXXX")
     mkdir -p "$(dirname "$template")" "$FWU_WINE_RUN/tmp"
+    _fwu_wine_use_build "$1" || return 1
 
     # Exclusive while the template is checked and perhaps made, shared while
     # it is copied, so that parallel runs copy at the same time.
