@@ -169,7 +169,7 @@ int command_selected(HWND combo)
     std::string text;
     if (!send_with_limit(combo, CB_GETCURSEL, 0, 0, selected) || !window_text(combo, text))
         return EXIT_NOT_REACHED;
-    std::printf("%ld %s\n", static_cast<long>(selected), text.c_str());
+    std::printf("%d %s\n", static_cast<int>(selected), text.c_str());
     return EXIT_DONE;
 }
 
@@ -194,7 +194,7 @@ int command_set_text(HWND combo, const std::string &text)
     std::string shown;
     if (!send_with_limit(combo, CB_GETCURSEL, 0, 0, selected) || !window_text(combo, shown))
         return EXIT_NOT_REACHED;
-    note("the box reads \"%s\", selected row %ld", shown.c_str(), static_cast<long>(selected));
+    note("the box reads \"%s\", selected row %d", shown.c_str(), static_cast<int>(selected));
     return selected == CB_ERR && shown == text ? EXIT_DONE : EXIT_NOT_REACHED;
 }
 
