@@ -3,6 +3,7 @@
 // standard output and the status texts to standard error.
 //
 //   fwu-linux --port PATH --image FILE [--limit-s N]
+//   fwu-linux --help
 //
 // Exit status: 0 when the update completed, 1 when it ended in "FAILED" or
 // the port could not be opened, 3 when the time limit ran out, 2 on bad use.
@@ -20,9 +21,16 @@ static UpdateJob job;
 constexpr size_t MAX_IMAGE_BYTES = 16u << 20;
 static uint8_t frame_buffer[FRAME_BUFFER_SIZE];
 
+constexpr const char *USAGE =
+    "usage: fwu-linux --port PATH --image FILE [--limit-s N]\n"
+    "Writes FILE into the device on the serial port PATH, as fwu.exe does, and\n"
+    "ends after N seconds at the most (default 600). The trace goes to standard\n"
+    "output, the status texts to standard error. Exit status: 0 completed,\n"
+    "1 FAILED or the port could not be opened, 3 out of time, 2 bad use.\n";
+
 static int usage(const char *why)
 {
-    std::fprintf(stderr, "fwu-linux: %s\nusage: fwu-linux --port PATH --image FILE [--limit-s N]\n", why);
+    std::fprintf(stderr, "fwu-linux: %s\n%s", why, USAGE);
     return 2;
 }
 
@@ -32,6 +40,10 @@ int main(int argc, char **argv)
     const char *image_path = nullptr;
     long limit_s = 600;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc)
             port_path = argv[++i];
         else if (std::strcmp(argv[i], "--image") == 0 && i + 1 < argc)

@@ -25,6 +25,11 @@ fail() {
   exit 1
 }
 
+# Its usage on request, and on a bad argument.
+"$build/app/fwu-linux" --help | grep -q '^usage: fwu-linux --port' || fail "--help printed no usage"
+rc=0; "$build/app/fwu-linux" --bogus 2>"$work/usage.txt" || rc=$?
+[ "$rc" -eq 2 ] && grep -q '^usage: ' "$work/usage.txt" || fail "a bad argument gave exit $rc and no usage"
+
 sim_args=(--link "$work/line" --image "$image" --timeout-s 120 --linger-ms 300)
 expect_tool=0
 expect_sim=0
