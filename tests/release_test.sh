@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# scripts/release end to end: two releases from two folders and firmware paths
+# give the same executable; the record and the carried firmware are checked;
+# bad firmware files and a folder holding another firmware's release are
+# refused with nothing written; the released tool, under Wine, hears from the
+# simulated device the CRC its record states. Run: tests/release_test.sh
+# (builds device-sim and fwu-driver in build/release-test-host and -win32).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+src=$(cd "$here/.." && pwd)
+release=$src/scripts/release
+windres=i686-w64-mingw32-windres
+
+if [ "${1:-}" = scenario ]; then
+    # run-fwu's scenario: one update over COM3, then the window is closed.
+    "$FWU_CTL" drive select-row '\\.\com3' >/dev/null
+    "$FWU_CTL" drive press >/dev/null
+    "$FWU_CTL" drive wait-status "Programming Completed" 180 FAILED >/dev/null
+    "$FWU_CTL" sim-wait 3 30 >/dev/null  # the device ends by itself after its reset
+    "$FWU_CTL" drive close 10 >/dev/null
+    "$FWU_CTL" fwu-wait 20 >/dev/null
+    exit 0
+fi
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+field() { sed -n "s/^$2: *//p" "$1"; }  # field RECORD NAME
+sha() { sha256sum <"$1" | cut -d' ' -f1; }
+listing() { (cd "$1" && sha256sum -- *); }
+
+# FILE SIZE: a fixed pattern in which every byte value occurs.
+make_image()
+{
+    local i hex bytes=""
+    for ((i = 0; i < $2; i++)); do printf -v hex '\\x%02x' $(((i * 7 + i / 256 * 13) & 255)) && bytes+=$hex; done
+    printf "$bytes" >"$1"
+}
+
+# The BINFILE resource as windres renders it in resource script text.
+binfile_text() { "$windres" -i "$1" -O rc | sed -n '/^"BINFILE" RCDATA$/,/^END$/p'; }
+
+# WHAT REASON DIR FIRMWARE: exit 2 and a message giving REASON;
+# DIR is left as it was, or not made.
+check_refused()
+{
+    local what=$1 reason=$2 dir=$3 rc=0 before=none
+    [ -e "$dir" ] && before=$(listing "$dir")
+    "$release" "$4" "$dir" >/dev/null 2>"$work/err" || rc=$?
+    [ "$rc" -eq 2 ] || fail "$what: exit $rc, expected 2"
+    grep -q -e "$reason" "$work/err" || fail "$what: message '$(cat "$work/err")' does not say '$reason'"
+    [ "$( [ -e "$dir" ] && listing "$dir" || echo none)" = "$before" ] || fail "$what: $dir was made or changed"
+}
+
+# The released EXE under Wine, against device-sim on COM3 with FIRMWARE as the
+# flash it must end up holding: the update completes, and the device's "Remote
+# CRC" in the trace is the "Local  CRC" line of the RECORD, as is the tool's own.
+check_against_device()
+{
+    local exe=$1 record=$2 firmware=$3 run=$work/device-run rc=0 trace want
+    local win_build=$src/build/release-test-win32 host_build=$src/build/release-test-host
+    (cd "$src" && cmake --preset host -B "$host_build" && cmake --build "$host_build" --target device-sim &&
+        cmake --preset win32 -B "$win_build" && cmake --build "$win_build" --target fwu-driver) \
+        >"$work/helpers.log" 2>&1 || fail "device-sim or fwu-driver did not build: $(tail -n 20 "$work/helpers.log")"
+    "$src/tests/wine/run-fwu" --build "$win_build" --host-build "$host_build" --fwu "$exe" --image "$firmware" \
+        --keep --out "$run" --limit-s 300 --com 3 "" -- "$here/release_test.sh" scenario \
+        >"$work/device-run.log" 2>&1 || rc=$?
+    [ "$rc" -eq 0 ] || fail "the update under Wine did not complete ($rc): $(cat "$work/device-run.log")"
+    trace=$(tr -d '\r' <"$run/trace.txt")
+    want=$(sed -n 's/^Local  CRC //p' "$record")
+    [ -n "$want" ] || fail "no 'Local  CRC' line in $record"
+    [ "$(sed -n 's/^Remote CRC //p' <<<"$trace")" = "$want" ] ||
+        fail "the device reported '$(grep '^Remote CRC' <<<"$trace")', the record states $want"
+    [ "$(sed -n 's/^Local  CRC //p' <<<"$trace")" = "$want" ] || fail "the tool's own CRC differs from the record's"
+    grep -qxF "$(grep '^Flash Image Size' "$record")" <<<"$trace" || fail "the trace's image size differs from the record's"
+    grep -qx '  result: pass' "$run/sim-com3.txt" || fail "device-sim: $(cat "$run/sim-com3.txt")"
+}
+
+started=$(date +%s)
+work=$(mktemp -d "${TMPDIR:-/tmp}/fwu-release-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/a" "$work/b/elsewhere" "$work/c"
+firmware1=$work/a/demo-1.2.bin firmware2=$work/b/elsewhere/demo-1.2.bin out1=$work/out1 out2=$work/out2
+make_image "$firmware1" 5000 && cp "$firmware1" "$firmware2"  # 4 KiB and 904 bytes: 5 blocks
+exe1=$out1/fwu-demo-1.2.exe record1=$out1/fwu-demo-1.2.txt exe2=$out2/fwu-demo-1.2.exe record2=$out2/fwu-demo-1.2.txt
+
+echo "two releases of the same firmware"
+"$release" "$firmware1" "$out1" >/dev/null
+"$release" "$firmware2" "$out2" >/dev/null
+[ "$(sha "$exe1")" = "$(sha "$exe2")" ] || fail "two builds differ: $(sha "$exe1") and $(sha "$exe2")"
+cmp -s "$record1" "$record2" || fail "the two records differ: $(diff "$record1" "$record2")"
+[ "$(ls "$out1")" = "$(printf '%s\n' fwu-demo-1.2.exe fwu-demo-1.2.txt)" ] || fail "$out1 holds: $(ls "$out1")"
+
+echo "the record and the carried firmware"
+while IFS='|' read -r name value; do
+    [ "$(field "$record1" "$name")" = "$value" ] || fail "record: $name '$(field "$record1" "$name")', not '$value'"
+done <<EOF
+firmware file|demo-1.2.bin
+firmware SHA-256|$(sha "$firmware1")
+firmware size|5000 bytes
+padded size|5120 bytes (0x1400), zero-filled to whole KiB
+blocks|5 of 1024 bytes
+executable SHA-256|$(sha "$exe1")
+executable size|$(stat -c %s "$exe1") bytes
+EOF
+grep -qx 'Flash Image Size 0x1400 bytes' "$record1" || fail "no trace line of the padded size"
+grep -Eqx 'Local  CRC (0|0x[1-9a-f][0-9a-f]{0,3})' "$record1" || fail "no CRC line as the trace writes it"
+grep -Eqx 'source commit: +([0-9a-f]{40}|unknown.*)' "$record1" || fail "no source commit"
+# The same resource from a one-line script, compiled to an object as the build does.
+cp "$firmware1" "$work/c/image" && (cd "$work/c" && echo 'BINFILE RCDATA "image"' >one.rc && "$windres" -i one.rc -o one.o)
+binfile_text "$work/c/one.o" >"$work/want.rc"
+binfile_text "$exe1" >"$work/got.rc"
+[ -s "$work/want.rc" ] && cmp -s "$work/want.rc" "$work/got.rc" || fail "BINFILE of $exe1 is not the firmware"
+
+echo "bad firmware files"
+: >"$work/c/empty.bin" && mkdir "$work/c/folder.bin"
+truncate -s $((0x7FFFFC01)) "$work/c/huge.bin"  # 2 GiB less 1 KiB, and one byte
+for dir in "$work/new" "$out1"; do
+    check_refused "an empty file" "empty" "$dir" "$work/c/empty.bin"
+    check_refused "a missing file" "no such file" "$dir" "$work/c/missing.bin"
+    check_refused "a folder" "folder" "$dir" "$work/c/folder.bin"
+    check_refused "a file too large" "too large" "$dir" "$work/c/huge.bin"
+done
+
+echo "a folder holding another firmware's release"
+make_image "$work/c/other.bin" 1500
+check_refused "another firmware" "--force" "$out1" "$work/c/other.bin"
+make_image "$work/c/demo-1.2.bin" 5001
+check_refused "another firmware of the same name" "--force" "$out1" "$work/c/demo-1.2.bin"
+"$release" "$firmware2" "$out1" >/dev/null || fail "a release of the same firmware again was refused"
+"$release" --force "$work/c/other.bin" "$out1" >/dev/null || fail "--force did not replace the release"
+[ "$(ls "$out1")" = "$(printf '%s\n' fwu-other.exe fwu-other.txt)" ] || fail "after --force $out1 holds: $(ls "$out1")"
+[ "$(field "$out1/fwu-other.txt" 'firmware SHA-256')" = "$(sha "$work/c/other.bin")" ] || fail "--force: wrong record"
+
+echo "the released tool against the simulated device, under Wine"
+check_against_device "$exe2" "$record2" "$firmware2"
+echo "release test passed in $(($(date +%s) - started)) s"
