@@ -4,7 +4,7 @@
 # bad firmware files and a folder holding another firmware's release are
 # refused with nothing written; the released tool, under Wine, hears from the
 # simulated device the CRC its record states. Run: tests/release_test.sh
-# (builds device-sim and fwu-driver in build/release-test-host and -win32).
+# (uses device-sim of build/host and fwu-driver of the chosen Windows build).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/.." && pwd)
@@ -53,14 +53,23 @@ check_refused()
 # The released EXE under Wine, against device-sim on COM3 with FIRMWARE as the
 # flash it must end up holding: the update completes, and the device's "Remote
 # CRC" in the trace is the "Local  CRC" line of the RECORD, as is the tool's own.
+# Where this machine runs no 32-bit program, a 64-bit build of the same sources
+# and firmware runs instead, and the test says so.
 check_against_device()
 {
-    local exe=$1 record=$2 firmware=$3 run=$work/device-run rc=0 trace want
-    local win_build=$src/build/release-test-win32 host_build=$src/build/release-test-host
-    (cd "$src" && cmake --preset host -B "$host_build" && cmake --build "$host_build" --target device-sim &&
-        cmake --preset win32 -B "$win_build" && cmake --build "$win_build" --target fwu-driver) \
+    local exe=$1 record=$2 firmware=$3 run=$work/device-run rc=0 trace want windows
+    windows=$("$src/scripts/windows-build") || fail "no Windows build can run here"
+    (cd "$src" && cmake --preset host && cmake --build --preset host --target device-sim &&
+        cmake --preset "$windows" && cmake --build --preset "$windows" --target fwu-driver) \
         >"$work/helpers.log" 2>&1 || fail "device-sim or fwu-driver did not build: $(tail -n 20 "$work/helpers.log")"
-    "$src/tests/wine/run-fwu" --build "$win_build" --host-build "$host_build" --fwu "$exe" --image "$firmware" \
+    if [ "$windows" = win64 ]; then
+        echo "this machine runs no 32-bit program: running a 64-bit build of the same sources and firmware"
+        (cd "$src" && cmake --preset win64 -B "$work/win64" -DFWU_FIRMWARE_IMAGE="$firmware" &&
+            cmake --build "$work/win64" --target fwu) >"$work/win64.log" 2>&1 ||
+            fail "the 64-bit build did not build: $(tail -n 20 "$work/win64.log")"
+        exe=$work/win64/app/fwu.exe
+    fi
+    "$src/tests/wine/run-fwu" --build "$src/build/$windows" --fwu "$exe" --image "$firmware" \
         --keep --out "$run" --limit-s 300 --com 3 "" -- "$here/release_test.sh" scenario \
         >"$work/device-run.log" 2>&1 || rc=$?
     [ "$rc" -eq 0 ] || fail "the update under Wine did not complete ($rc): $(cat "$work/device-run.log")"
@@ -72,6 +81,7 @@ check_against_device()
     [ "$(sed -n 's/^Local  CRC //p' <<<"$trace")" = "$want" ] || fail "the tool's own CRC differs from the record's"
     grep -qxF "$(grep '^Flash Image Size' "$record")" <<<"$trace" || fail "the trace's image size differs from the record's"
     grep -qx '  result: pass' "$run/sim-com3.txt" || fail "device-sim: $(cat "$run/sim-com3.txt")"
+    echo "the device reported $(grep '^Remote CRC' <<<"$trace") through the $windows build, as the record states"
 }
 
 started=$(date +%s)
