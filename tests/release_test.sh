@@ -53,8 +53,9 @@ check_refused()
 # The released EXE under Wine, against device-sim on COM3 with FIRMWARE as the
 # flash it must end up holding: the update completes, and the device's "Remote
 # CRC" in the trace is the "Local  CRC" line of the RECORD, as is the tool's own.
-# Where this machine runs no 32-bit program, a 64-bit build of the same sources
-# and firmware runs instead, and the test says so.
+# Where the Wine runs use the 64-bit build (this machine runs no 32-bit program,
+# or FWU_WINDOWS_BUILD asks for it), a 64-bit build of the same sources and
+# firmware runs instead, and the test says so.
 check_against_device()
 {
     local exe=$1 record=$2 firmware=$3 run=$work/device-run rc=0 trace want windows
@@ -63,7 +64,7 @@ check_against_device()
         cmake --preset "$windows" && cmake --build --preset "$windows" --target fwu-driver) \
         >"$work/helpers.log" 2>&1 || fail "device-sim or fwu-driver did not build: $(tail -n 20 "$work/helpers.log")"
     if [ "$windows" = win64 ]; then
-        echo "this machine runs no 32-bit program: running a 64-bit build of the same sources and firmware"
+        echo "not the released 32-bit executable but a 64-bit build of the same sources and firmware runs here"
         (cd "$src" && cmake --preset win64 -B "$work/win64" -DFWU_FIRMWARE_IMAGE="$firmware" &&
             cmake --build "$work/win64" --target fwu) >"$work/win64.log" 2>&1 ||
             fail "the 64-bit build did not build: $(tail -n 20 "$work/win64.log")"
