@@ -28,10 +28,5 @@ else()
   if(image_bytes EQUAL 0)
     message(FATAL_ERROR "FWU_FIRMWARE_IMAGE: ${FWU_FIRMWARE_IMAGE} is empty; the tool needs at least one byte to write")
   endif()
-  # The tool takes the image's length as a signed 32-bit number and pads it to
-  # whole KiB in that type (as image/image_record.cpp, which the release uses).
-  if(image_bytes GREATER 2147482624)
-    message(FATAL_ERROR "FWU_FIRMWARE_IMAGE: ${FWU_FIRMWARE_IMAGE} is ${image_bytes} bytes; the tool carries at most 2147482624 (0x7FFFFC00)")
-  endif()
 endif()
 add_custom_target(firmware_image ALL DEPENDS ${FWU_SAMPLE_IMAGE} ${FWU_IMAGE_FILE})

@@ -1,7 +1,7 @@
 // Prints what a release record says of a firmware file: its size, the padded
 // size and block count the tool will send, and the CRC the device must report,
 // through the tool's own padding, trace and CRC code. Built for the build
-// machine by scripts/release, which puts the output into the record.
+// machine (the host build) for scripts/release, which puts it into the record.
 //
 //   image-record FILE    exit 0; 2 when FILE cannot be released; 1 when unreadable
 #include <cinttypes>
@@ -14,13 +14,6 @@
 #include "image/firmware_image.h"
 #include "protocol/frame.h"
 #include "protocol/update_job.h"
-
-// The tool takes the resource length as a signed 32-bit value and pads it in
-// that type, so the padded size must stay within INT32_MAX: at most 2 GiB less
-// 1 KiB. The frames' 32-bit addresses from the base would allow more.
-constexpr int64_t MAX_IMAGE_LEN = INT32_MAX / BLOCK_LEN * BLOCK_LEN;
-static_assert(FLASH_IMAGE_BASE + static_cast<uint64_t>(MAX_IMAGE_LEN) <= UINT64_C(0x100000000),
-              "the last block's address must fit the frames' 32 bits");
 
 static int refuse(const char *path, const char *why)
 {
@@ -50,8 +43,8 @@ int main(int argc, char **argv)
         return refuse(path, "empty; the tool needs at least one byte to write");
     if (size > static_cast<uintmax_t>(MAX_IMAGE_LEN)) {
         std::fprintf(stderr,
-                     "image-record: %s: %ju bytes is too large; the tool carries at most %" PRId64
-                     " bytes (%#" PRIx64 "), as it reads the image's length as a signed 32-bit number\n",
+                     "image-record: %s: %ju bytes is too large; the tool carries at most %" PRId32
+                     " bytes (%#" PRIx32 "), as it reads the image's length as a signed 32-bit number\n",
                      path, static_cast<uintmax_t>(size), MAX_IMAGE_LEN, MAX_IMAGE_LEN);
         return 2;
     }

@@ -14,6 +14,8 @@ int32_t padded_image_size(int32_t length)
 
 bool install_firmware_image(UpdateJob &job, const uint8_t *bytes, int32_t length)
 {
+    if (length > MAX_IMAGE_LEN)
+        return false;  // its padded size would not fit the length's type
     int32_t padded = padded_image_size(length);
     // Zero fill, not 0xFF: the fill is written and verified like the image itself.
     auto *image = static_cast<uint8_t *>(std::calloc(static_cast<size_t>(padded), 1));

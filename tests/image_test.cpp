@@ -17,6 +17,16 @@ TEST(FirmwareImage, PaddedToWholeKilobytesAndNeverEmpty)
     EXPECT_EQ(padded_image_size(1025), 2048);
     EXPECT_EQ(padded_image_size(116500), 116736);
     EXPECT_EQ(padded_image_size(116736), 116736);
+    EXPECT_EQ(padded_image_size(MAX_IMAGE_LEN - 1), MAX_IMAGE_LEN);
+    EXPECT_EQ(padded_image_size(MAX_IMAGE_LEN), MAX_IMAGE_LEN);
+}
+
+TEST(FirmwareImage, LongerThanThePaddedSizeCanHoldIsRefused)
+{
+    const uint8_t byte = 0;  // never read: the length alone refuses it
+    UpdateJob job{};
+    EXPECT_FALSE(install_firmware_image(job, &byte, MAX_IMAGE_LEN + 1));
+    EXPECT_EQ(job.image, nullptr);
 }
 
 TEST(FirmwareImage, FillIsZeroAndBaseAndSizeAreTraced)
