@@ -4,39 +4,19 @@
 # bad firmware files and a folder holding another firmware's release are
 # refused with nothing written; the released tool, under Wine, hears from the
 # simulated device the CRC its record states. Run: tests/release_test.sh
-# (uses device-sim of build/host and fwu-driver of the chosen Windows build).
+# (builds what it needs in build/host and the chosen Windows build's tree).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/.." && pwd)
 release=$src/scripts/release
-windres=i686-w64-mingw32-windres
-
-if [ "${1:-}" = scenario ]; then
-    # run-fwu's scenario: one update over COM3, then the window is closed.
-    "$FWU_CTL" drive select-row '\\.\com3' >/dev/null
-    "$FWU_CTL" drive press >/dev/null
-    "$FWU_CTL" drive wait-status "Programming Completed" 180 FAILED >/dev/null
-    "$FWU_CTL" sim-wait 3 30 >/dev/null  # the device ends by itself after its reset
-    "$FWU_CTL" drive close 10 >/dev/null
-    "$FWU_CTL" fwu-wait 20 >/dev/null
-    exit 0
-fi
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 field() { sed -n "s/^$2: *//p" "$1"; }  # field RECORD NAME
 sha() { sha256sum <"$1" | cut -d' ' -f1; }
 listing() { (cd "$1" && sha256sum -- *); }
 
-# FILE SIZE: a fixed pattern in which every byte value occurs.
-make_image()
-{
-    local i hex bytes=""
-    for ((i = 0; i < $2; i++)); do printf -v hex '\\x%02x' $(((i * 7 + i / 256 * 13) & 255)) && bytes+=$hex; done
-    printf "$bytes" >"$1"
-}
-
-# The BINFILE resource as windres renders it in resource script text.
-binfile_text() { "$windres" -i "$1" -O rc | sed -n '/^"BINFILE" RCDATA$/,/^END$/p'; }
+# FILE SIZE: the first SIZE bytes of the sample image (every byte value, runs of 0x00 and 0xFF).
+make_image() { head -c "$2" "$src/build/host/sample_image.bin" >"$1"; }
 
 # WHAT REASON DIR FIRMWARE: exit 2 and a message giving REASON;
 # DIR is left as it was, or not made.
@@ -58,11 +38,7 @@ check_refused()
 # firmware runs instead, and the test says so.
 check_against_device()
 {
-    local exe=$1 record=$2 firmware=$3 run=$work/device-run rc=0 trace want windows
-    windows=$("$src/scripts/windows-build") || fail "no Windows build can run here"
-    (cd "$src" && cmake --preset host && cmake --build --preset host --target device-sim &&
-        cmake --preset "$windows" && cmake --build --preset "$windows" --target fwu-driver) \
-        >"$work/helpers.log" 2>&1 || fail "device-sim or fwu-driver did not build: $(tail -n 20 "$work/helpers.log")"
+    local exe=$1 record=$2 firmware=$3 run=$work/device-run rc=0 trace want
     if [ "$windows" = win64 ]; then
         echo "not the released 32-bit executable but a 64-bit build of the same sources and firmware runs here"
         (cd "$src" && cmake --preset win64 -B "$work/win64" -DFWU_FIRMWARE_IMAGE="$firmware" &&
@@ -71,7 +47,7 @@ check_against_device()
         exe=$work/win64/app/fwu.exe
     fi
     "$src/tests/wine/run-fwu" --build "$src/build/$windows" --fwu "$exe" --image "$firmware" \
-        --keep --out "$run" --limit-s 300 --com 3 "" -- "$here/release_test.sh" scenario \
+        --keep --out "$run" --limit-s 300 --com 3 "" -- "$src/scripts/demo" scenario driver \
         >"$work/device-run.log" 2>&1 || rc=$?
     [ "$rc" -eq 0 ] || fail "the update under Wine did not complete ($rc): $(cat "$work/device-run.log")"
     trace=$(tr -d '\r' <"$run/trace.txt")
@@ -88,6 +64,10 @@ check_against_device()
 started=$(date +%s)
 work=$(mktemp -d "${TMPDIR:-/tmp}/fwu-release-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+windows=$("$src/scripts/windows-build") || fail "no Windows build can run here"
+(cd "$src" && cmake --preset host && cmake --build --preset host --target device-sim firmware_image &&
+    cmake --preset "$windows" && cmake --build --preset "$windows" --target fwu-driver) \
+    >"$work/helpers.log" 2>&1 || fail "device-sim or fwu-driver did not build: $(tail -n 20 "$work/helpers.log")"
 mkdir -p "$work/a" "$work/b/elsewhere" "$work/c"
 firmware1=$work/a/demo-1.2.bin firmware2=$work/b/elsewhere/demo-1.2.bin out1=$work/out1 out2=$work/out2
 make_image "$firmware1" 5000 && cp "$firmware1" "$firmware2"  # 4 KiB and 904 bytes: 5 blocks
@@ -112,14 +92,9 @@ blocks|5 of 1024 bytes
 executable SHA-256|$(sha "$exe1")
 executable size|$(stat -c %s "$exe1") bytes
 EOF
-grep -qx 'Flash Image Size 0x1400 bytes' "$record1" || fail "no trace line of the padded size"
-grep -Eqx 'Local  CRC (0|0x[1-9a-f][0-9a-f]{0,3})' "$record1" || fail "no CRC line as the trace writes it"
-grep -Eqx 'source commit: +([0-9a-f]{40}|unknown.*)' "$record1" || fail "no source commit"
-# The same resource from a one-line script, compiled to an object as the build does.
-cp "$firmware1" "$work/c/image" && (cd "$work/c" && echo 'BINFILE RCDATA "image"' >one.rc && "$windres" -i one.rc -o one.o)
-binfile_text "$work/c/one.o" >"$work/want.rc"
-binfile_text "$exe1" >"$work/got.rc"
-[ -s "$work/want.rc" ] && cmp -s "$work/want.rc" "$work/got.rc" || fail "BINFILE of $exe1 is not the firmware"
+[ "$(field "$record1" 'source commit')" = "$(git -C "$src" rev-parse HEAD)" ] || fail "not the source commit"
+"$here/win32/check_exe.sh" "$exe1" "$firmware1" "$src/resources/fwu.manifest" >/dev/null ||
+    fail "$exe1 is not the tool carrying the firmware"
 
 echo "bad firmware files"
 : >"$work/c/empty.bin" && mkdir "$work/c/folder.bin"
