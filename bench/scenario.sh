@@ -5,9 +5,7 @@
 set -euo pipefail
 ctl=$FWU_CTL
 
-row=$("$ctl" drive rows | grep -n -x -F '\\.\com3' | cut -d: -f1)
-[ -n "$row" ] || { echo "no \\\\.\\com3 row"; exit 1; }
-"$ctl" drive select $((row - 1)) >/dev/null
+"$ctl" drive select-row '\\.\com3' >/dev/null
 "$ctl" drive press-and-time "Programming Completed" 180 >"$FWU_RUN_DIR/press-to-done.txt"
 "$ctl" sim-wait 3 30 >/dev/null
 "$ctl" shot benchmark

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# check_exe.sh EXE IMAGE MANIFEST: checks a built fwu.exe without running it.
-# Its headers: PE32 for i386 (PE32+ for x86-64 when the tool is a 64-bit
-# build), the Windows GUI subsystem, imports from system DLLs only. Its
+# check_exe.sh EXE IMAGE MANIFEST: checks the shipped 32-bit fwu.exe without
+# running it. Its headers: PE32 for i386, the Windows GUI subsystem, imports
+# from system DLLs only. Its
 # resources, read back from the executable by binutils' windres: BINFILE byte
 # for byte the image, the dialog "FWU" as the window must be, the manifest.
 set -uo pipefail
@@ -10,12 +10,8 @@ failures=0
 fail() { echo "check_exe: $*" >&2; failures=$((failures + 1)); }
 
 headers=$(objdump -p "$exe" 2>/dev/null) || { echo "check_exe: objdump cannot read $exe" >&2; exit 1; }
-case $(sed -n 's/.*file format //p' <<<"$headers" | head -n 1) in
-    pei-i386) prefix=i686-w64-mingw32 magic='010b	(PE32)' ;;
-    pei-x86-64) prefix=x86_64-w64-mingw32 magic='020b	(PE32+)' ;;
-    *) echo "check_exe: $exe is not a Windows executable for i386 or x86-64" >&2; exit 1 ;;
-esac
-grep -qF "Magic			$magic" <<<"$headers" || fail "not $magic"
+grep -q 'file format pei-i386$' <<<"$headers" || { echo "check_exe: $exe is not a Windows program for i386" >&2; exit 1; }
+grep -qF 'Magic			010b	(PE32)' <<<"$headers" || fail "not PE32"
 grep -qP '^Subsystem\t+00000002\t\(Windows GUI\)$' <<<"$headers" || fail "not of the Windows GUI subsystem"
 system_dlls='^(kernel32|user32|gdi32|advapi32|comctl32|comdlg32|shell32|ole32|msvcrt|ws2_32)\.dll$'
 dlls=$(sed -n 's/^\tDLL Name: //p' <<<"$headers")
@@ -30,12 +26,12 @@ trap 'rm -rf "$scratch"' EXIT
 # begins with $1: from its BEGIN to its END.
 resource() { awk -v head="$1" 'index($0, head) == 1 { on = 1 } on && /^BEGIN$/ { body = 1 } body { print } body && /^END$/ { exit }' "$2"; }
 
-"$prefix-windres" -i "$exe" -O rc -o "$scratch/exe.rc" || { echo "check_exe: windres cannot read $exe" >&2; exit 1; }
+i686-w64-mingw32-windres -i "$exe" -O rc -o "$scratch/exe.rc" || { echo "check_exe: windres cannot read $exe" >&2; exit 1; }
 # The image and the manifest rendered by the same tool, from the files themselves.
 cp "$image" "$scratch/image.bin"
 cp "$manifest" "$scratch/manifest.xml"
 printf 'BINFILE RCDATA "image.bin"\n1 24 "manifest.xml"\n' >"$scratch/expected.rc"
-(cd "$scratch" && "$prefix-windres" -i expected.rc -O rc -o expected-out.rc) || exit 1
+(cd "$scratch" && i686-w64-mingw32-windres -i expected.rc -O rc -o expected-out.rc) || exit 1
 for head in '"BINFILE" ' '1 24 '; do
     expected=$(resource "$head" "$scratch/expected-out.rc")
     [ -n "$expected" ] || { echo "check_exe: windres rendered no $head" >&2; exit 1; }
@@ -65,4 +61,4 @@ if [ "$failures" -gt 0 ]; then
     echo "check_exe: $exe: $failures check(s) failed" >&2
     exit 1
 fi
-echo "check_exe: $exe: $(sed -n 's/.*file format //p' <<<"$headers" | head -n 1), Windows GUI, imports $(tr '\n' ' ' <<<"$dlls"); BINFILE, dialog FWU and manifest as built"
+echo "check_exe: $exe: PE32 for i386, Windows GUI, imports $(tr '\n' ' ' <<<"$dlls"); BINFILE, dialog FWU and manifest as built"
