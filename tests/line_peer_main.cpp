@@ -1,60 +1,43 @@
 // line-peer --link PATH [--timeout-s N]: serves the port tests' commands on a
-// pseudo-terminal whose device end is published as a symlink at PATH.
+// pseudo-terminal whose device end is published as a symlink at PATH. Ends
+// when signalled, or after N seconds (120) should whoever started it be gone.
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <thread>
 
 #include "tests/support/line_peer.h"
 
-static std::atomic<bool> stop{false};
-
-static void request_stop(int)
+static int usage()
 {
-    stop = true;
+    std::fprintf(stderr, "usage: line-peer --link PATH [--timeout-s N]\n");
+    return 2;
 }
 
 int main(int argc, char **argv)
 {
-    std::string link;
-    int timeout_s = 120;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--link") == 0 && i + 1 < argc)
-            link = argv[++i];
-        else if (std::strcmp(argv[i], "--timeout-s") == 0 && i + 1 < argc)
-            timeout_s = std::atoi(argv[++i]);
-        else {
-            std::fprintf(stderr, "usage: line-peer --link PATH [--timeout-s N]\n");
-            return 2;
-        }
+    const char *link = nullptr;
+    unsigned timeout_s = 120;
+    for (int i = 1; i < argc; i += 2) {
+        if (i + 1 < argc && std::strcmp(argv[i], "--link") == 0)
+            link = argv[i + 1];
+        else if (i + 1 < argc && std::strcmp(argv[i], "--timeout-s") == 0)
+            timeout_s = static_cast<unsigned>(std::atoi(argv[i + 1]));
+        else
+            return usage();
     }
-    if (link.empty()) {
-        std::fprintf(stderr, "line-peer: --link PATH is required\n");
-        return 2;
-    }
+    if (link == nullptr)
+        return usage();
     char device[256];
     int master = open_test_pty(device, sizeof device);
-    if (master < 0 || (unlink(link.c_str()), symlink(device, link.c_str())) != 0) {
+    if (master < 0 || (unlink(link), symlink(device, link)) != 0) {
         std::perror("line-peer");
         return 1;
     }
-    std::signal(SIGTERM, request_stop);
-    std::signal(SIGINT, request_stop);
-    std::thread timer([timeout_s] {
-        for (int i = 0; i < timeout_s * 10 && !stop; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        stop = true;
-    });
-    std::printf("line-peer: line ready at %s\n", link.c_str());
+    alarm(timeout_s);  // its default action ends the process
+    std::printf("line-peer: line ready at %s\n", link);
     std::fflush(stdout);
-    line_peer_serve(master, stop);
-    timer.join();
-    unlink(link.c_str());
-    return 0;
+    std::atomic<bool> never{false};
+    line_peer_serve(master, never);
 }

@@ -4,20 +4,26 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <vector>
 
-// Commands, each one byte:
-constexpr char PEER_BURST = 'B';  // 15 bytes 0x01..0x0F in one write, 10 ms later
-constexpr char PEER_SPLIT = 'S';  // 7 bytes 0x11..0x17, an 80 ms pause, 8 bytes 0x18..0x1F
-constexpr char PEER_LONG = 'L';   // 2000 bytes, byte i being i & 0xFF
-constexpr char PEER_COUNT = 'C';  // then a 16-bit big-endian length N and N bytes; answers
-                                  // N (big-endian) and the CRC-16/MODBUS of the bytes, low first
-constexpr char PEER_NOISE = 'N';  // 10 bytes 0xEE at once
+constexpr char PEER_BURST = 'B';  // 10 ms later, peer_bytes(0x01, PEER_BURST_LEN) in one write
+constexpr char PEER_SPLIT = 'S';  // the burst, an 80 ms pause, then peer_bytes(0x10, PEER_BURST_LEN)
+constexpr char PEER_LONG = 'L';   // peer_bytes(0, PEER_LONG_LEN) at once
+constexpr char PEER_CRC = 'C';    // then PEER_CRC_LEN bytes; answers their CRC-16/MODBUS, low byte first
 
 constexpr int PEER_BURST_LEN = 15;
-constexpr int PEER_SPLIT_FIRST = 7;
-constexpr int PEER_SPLIT_SECOND = 8;
 constexpr int PEER_LONG_LEN = 2000;
-constexpr int PEER_NOISE_LEN = 10;
+constexpr int PEER_CRC_LEN = 1035;  // a whole block frame
+
+// `length` bytes counting up from `first`, wrapping at 0xFF.
+inline std::vector<uint8_t> peer_bytes(uint8_t first, int length)
+{
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < length; ++i)
+        bytes.push_back(static_cast<uint8_t>(first + i));
+    return bytes;
+}
 
 // Serves commands on `fd` (the master of a pseudo-terminal) until `stop` is set.
 void line_peer_serve(int fd, const std::atomic<bool> &stop);
