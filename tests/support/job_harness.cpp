@@ -10,10 +10,10 @@
 static UpdateJob job;
 static uint8_t frame_buffer[FRAME_BUFFER_SIZE];
 
-const std::vector<uint8_t> &sample_image()
+const Bytes &sample_image()
 {
-    static const std::vector<uint8_t> image = [] {
-        std::vector<uint8_t> bytes;
+    static const Bytes image = [] {
+        Bytes bytes;
         if (!read_image_file(FWU_SAMPLE_IMAGE_PATH, bytes) || bytes.empty())
             throw std::runtime_error("sample image missing: " FWU_SAMPLE_IMAGE_PATH);
         return bytes;
@@ -21,44 +21,51 @@ const std::vector<uint8_t> &sample_image()
     return image;
 }
 
-UpdateJob &start_job(const std::vector<uint8_t> &image, const SimConfig &device, uint32_t first_tick)
+UpdateJob &start_job(const Bytes &image, const SimConfig &device, uint32_t first_tick)
 {
     sim_channel_setup(device, first_tick);
     std::free(job.image);
     job = UpdateJob{};
     prepare_job(job, frame_buffer);
-    job.port_path = "sim";
     job.port = 3;
-    job.baud = BAUD_RATE;
     job.state = STATE_START;
     install_firmware_image(job, image.data(), static_cast<int32_t>(image.size()));
     clear_captured_reports();
     return job;
 }
 
-int run_job(UpdateJob &running, uint64_t limit_ms)
+void tick(UpdateJob &running)
 {
-    int steps = 0;
-    while (running.state != STATE_DONE && running.state != STATE_FAILED && sim_channel.now_ms < limit_ms) {
-        job_step(running);
-        ++steps;
-        pause_ms(TIMER_PERIOD_MS);
-    }
-    return steps;
+    job_step(running);
+    pause_ms(TIMER_PERIOD_MS);
 }
 
-std::vector<SimSent> sent_of_kind(uint8_t sub_code)
+void run_job(UpdateJob &running, uint64_t limit_ms)
+{
+    while (running.state != STATE_DONE && running.state != STATE_FAILED && sim_channel.now_ms < limit_ms)
+        tick(running);
+}
+
+std::vector<SimSent> sent_of_kind(SimRequestKind kind)
 {
     std::vector<SimSent> found;
-    for (const SimSent &sent : sim_channel.sent)
-        if (sent.bytes.size() > 2 && sent.bytes[2] == sub_code)
+    for (const SimSent &sent : sim_channel.sent) {
+        const Bytes &frame = sent.bytes;
+        SimRequestKind seen = SIM_RESET;
+        if (frame.size() > 2 && frame[2] == MEI_WRITE_BLOCK)
+            seen = SIM_BLOCK;
+        else if (frame.size() >= 13 && frame[2] == MEI_QUERY_CRC)  // over 4 bytes to make contact, longer to verify
+            seen = (frame[7] | frame[8] | frame[9]) == 0 && frame[10] <= 4 ? SIM_CONTACT : SIM_VERIFY;
+        if (seen == kind)
             found.push_back(sent);
+    }
     return found;
 }
 
-std::vector<uint8_t> padded(const std::vector<uint8_t> &image)
+Bytes sealed(Bytes bytes)
 {
-    std::vector<uint8_t> out(image);
-    out.resize(static_cast<size_t>(padded_image_size(static_cast<int32_t>(image.size()))), 0);
-    return out;
+    uint16_t crc = crc16_modbus(bytes.data(), static_cast<int32_t>(bytes.size()));
+    bytes.push_back(static_cast<uint8_t>(crc));
+    bytes.push_back(static_cast<uint8_t>(crc >> 8));
+    return bytes;
 }

@@ -6,6 +6,5 @@
 
 extern std::string captured_trace;
 extern std::vector<std::string> captured_status;
-extern int captured_trace_flushes;
 
 void clear_captured_reports();
