@@ -41,8 +41,7 @@ TEST(UpdateJob, WholeUpdateOfTheSampleImageAfterALatePowerUp)
         contact_times.push_back(sent.at_ms);
     EXPECT_EQ(contact_times, (std::vector<uint64_t>{10, 120, 330, 540, 750, 960, 1170}));
 
-    // What the device got is checked by its flash; the trace below shows in
-    // which order it came.
+    // The flash shows what the device got; the trace below, in which order.
     EXPECT_TRUE(flash_holds_sample());
     EXPECT_EQ(sim_channel.purges, 1u);  // once, when the link is made
     EXPECT_EQ(sim_channel.flushes, 1u);
@@ -77,10 +76,10 @@ TEST(UpdateJob, WholeUpdateOfTheSampleImageAfterALatePowerUp)
 TEST(UpdateJob, UnansweredBlockIsResentOnlyOnceMoreThan5000msHavePassedEvenAcrossTheTickWrap)
 {
     SimConfig device;
-    device.rules.push_back({SIM_BLOCK, 3, FAULT_DROP});
+    device.rules.push_back({SIM_BLOCK, 1, FAULT_DROP});
     UpdateJob &job = start_job(sample_image(), device, 0xFFFFFFFFu - 1000);
-    while (!(job.state == STATE_PROGRAM && job.offset == 2048))
-        tick(job);
+    run_job(job, 60000, STATE_PROGRAM);  // the first block has just gone out
+    ASSERT_EQ(job.state, STATE_PROGRAM);
     ASSERT_LT(job.start_tick + 5000u, job.start_tick) << "the wait must cross the wrap of the tick count";
     const size_t writes = sim_channel.sent.size();
     const uint64_t sent_at_ms = sim_channel.sent.back().at_ms;
@@ -92,8 +91,8 @@ TEST(UpdateJob, UnansweredBlockIsResentOnlyOnceMoreThan5000msHavePassedEvenAcros
     sim_channel.now_ms = sent_at_ms + 5001;
     job_step(job);  // resends, and its read takes the answer: the next block follows at once
     EXPECT_EQ(sim_channel.sent.size(), writes + 2);
-    EXPECT_NE(captured_trace.find("PROG ADDR 0x8004800, LEN 0x400, FROM 0x800... - SENT - TIMEOUT\n"
-                                  "PROG ADDR 0x8004800, LEN 0x400, FROM 0x800... - SENT - - OK\n"),
+    EXPECT_NE(captured_trace.find("PROG ADDR 0x8004000, LEN 0x400, FROM 0... - SENT - TIMEOUT\n"
+                                  "PROG ADDR 0x8004000, LEN 0x400, FROM 0... - SENT - - OK\n"),
               std::string::npos);
 }
 
@@ -152,7 +151,6 @@ TEST(UpdateJob, RidesOutReplyFaultsAndNeverClaimsAFlashItHasNotVerified)
             for (int i = 0; i < 1000; ++i)
                 tick(job);
             EXPECT_EQ(sim_channel.sent.size(), writes);
-            EXPECT_TRUE(sent_of_kind(SIM_RESET).empty());
             job.state = STATE_START;  // what the press does, port aside
             run_job(job);
             EXPECT_EQ(job.state, STATE_DONE);
@@ -169,8 +167,8 @@ TEST(UpdateJob, VerificationReplyTooShortForACrcAndATrailerIsNotTaken)
     SimConfig device;
     device.rules.push_back({SIM_VERIFY, 1, FAULT_DROP});
     UpdateJob &job = start_job(sample_image(), device);
-    while (job.state != STATE_VERIFY)
-        tick(job);
+    run_job(job, 60000, STATE_VERIFY);
+    ASSERT_EQ(job.state, STATE_VERIFY);
     for (uint8_t byte : sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x01, 0xC8, 0x00}))
         sim_channel.line.push_back(SimArrival{sim_channel.now_ms, byte});
     run_job(job);

@@ -70,9 +70,10 @@ void tick(UpdateJob &running)
     pause_ms(TIMER_PERIOD_MS);
 }
 
-void run_job(UpdateJob &running, uint64_t limit_ms)
+void run_job(UpdateJob &running, uint64_t limit_ms, uint32_t stop_state)
 {
-    while (running.state != STATE_DONE && running.state != STATE_FAILED && sim_channel.now_ms < limit_ms)
+    while (running.state != STATE_DONE && running.state != STATE_FAILED && running.state != stop_state &&
+           sim_channel.now_ms < limit_ms)
         tick(running);
 }
 

@@ -27,8 +27,9 @@ UpdateJob &start_job(const Bytes &image, const SimConfig &device, uint32_t first
 // One timer tick: a step, then the timer's period.
 void tick(UpdateJob &job);
 
-// Ticks until the job is DONE or FAILED or `limit_ms` of virtual time have passed.
-void run_job(UpdateJob &job, uint64_t limit_ms = 20 * 60 * 1000);
+// Ticks until the job is DONE, FAILED or in `stop_state`, or `limit_ms` of
+// virtual time have passed.
+void run_job(UpdateJob &job, uint64_t limit_ms = 20 * 60 * 1000, uint32_t stop_state = STATE_DONE);
 
 // The tool's writes of one kind of request, told apart as the device does.
 std::vector<SimSent> sent_of_kind(SimRequestKind kind);
