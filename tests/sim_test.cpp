@@ -50,8 +50,8 @@ TEST(Simulator, TakesOnlyIntactRequestsAndJudgesItsFlashByWhatItHolds)
 
     feed(sim, block_of(data), 40);
     EXPECT_FALSE(sim_flash_holds(sim, data.data(), data.size()));  // erased beyond, where zeros belong
-    Bytes padded(1024, 0);
-    std::copy(data.begin(), data.end(), padded.begin());
+    Bytes padded = data;
+    padded.resize(1024, 0x00);
     feed(sim, block_of(padded), 50);
     EXPECT_TRUE(sim_flash_holds(sim, data.data(), data.size()));
 }

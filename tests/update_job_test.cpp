@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-#include "protocol/frame.h"
 #include "tests/support/job_harness.h"
 
 namespace {
