@@ -1,6 +1,6 @@
-// The tool's parts around the job: the image it carries, its port list, what
-// a press of "Update Device" and the end of an update do to the port, and
-// the text of its fatal box.
+// What surrounds the job in the tool: the image it carries, its port list,
+// what a press of "Update Device" and the end of an update do to the port,
+// and the text of its fatal box.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
