@@ -1,64 +1,102 @@
 #include "tests/support/job_harness.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "image/firmware_image.h"
 #include "protocol/frame.h"
-#include "tests/support/report_capture.h"
+#include "report/report.h"
 
 static UpdateJob job;
 static uint8_t frame_buffer[FRAME_BUFFER_SIZE];
+std::string captured_trace;
+std::vector<std::string> captured_status;
 
-const std::vector<uint8_t> &sample_image()
+void clear_captured_reports()
 {
-    static const std::vector<uint8_t> image = [] {
-        std::vector<uint8_t> bytes;
-        if (!read_image_file(FWU_SAMPLE_IMAGE_PATH, bytes) || bytes.empty())
-            throw std::runtime_error("sample image missing: " FWU_SAMPLE_IMAGE_PATH);
-        return bytes;
-    }();
+    captured_trace.clear();
+    captured_status.clear();
+}
+
+static std::string format_text(const char *format, va_list args)
+{
+    char text[2048];
+    std::vsnprintf(text, sizeof text, format, args);
+    return text;
+}
+
+void set_status(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    captured_status.push_back(format_text(format, args));
+    va_end(args);
+}
+
+void trace(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    captured_trace += format_text(format, args);
+    va_end(args);
+}
+
+void trace_flush() {}
+
+const Bytes &sample_image()
+{
+    static Bytes image;
+    if (image.empty() && !read_image_file(FWU_SAMPLE_IMAGE_PATH, image))
+        throw std::runtime_error("sample image missing: " FWU_SAMPLE_IMAGE_PATH);
     return image;
 }
 
-UpdateJob &start_job(const std::vector<uint8_t> &image, const SimConfig &device, uint32_t first_tick)
+UpdateJob &start_job(const Bytes &image, const SimConfig &device, uint32_t first_tick)
 {
     sim_channel_setup(device, first_tick);
     std::free(job.image);
     job = UpdateJob{};
-    prepare_job(job, frame_buffer);
-    job.port_path = "sim";
-    job.port = 3;
-    job.baud = BAUD_RATE;
-    job.state = STATE_START;
+    prepare_job(job, frame_buffer);  // in STATE_START; the channel needs no port
     install_firmware_image(job, image.data(), static_cast<int32_t>(image.size()));
     clear_captured_reports();
     return job;
 }
 
-int run_job(UpdateJob &running, uint64_t limit_ms)
+void tick(UpdateJob &running)
 {
-    int steps = 0;
-    while (running.state != STATE_DONE && running.state != STATE_FAILED && sim_channel.now_ms < limit_ms) {
-        job_step(running);
-        ++steps;
-        pause_ms(TIMER_PERIOD_MS);
-    }
-    return steps;
+    job_step(running);
+    pause_ms(TIMER_PERIOD_MS);
 }
 
-std::vector<SimSent> sent_of_kind(uint8_t sub_code)
+void run_job(UpdateJob &running, uint64_t limit_ms, uint32_t stop_state)
+{
+    while (running.state != STATE_DONE && running.state != STATE_FAILED && running.state != stop_state &&
+           sim_channel.now_ms < limit_ms)
+        tick(running);
+}
+
+std::vector<SimSent> sent_of_kind(SimRequestKind kind)
 {
     std::vector<SimSent> found;
-    for (const SimSent &sent : sim_channel.sent)
-        if (sent.bytes.size() > 2 && sent.bytes[2] == sub_code)
+    for (const SimSent &sent : sim_channel.sent) {
+        const Bytes &frame = sent.bytes;
+        SimRequestKind seen = SIM_RESET;
+        if (frame.size() > 2 && frame[2] == MEI_WRITE_BLOCK)
+            seen = SIM_BLOCK;
+        else if (frame.size() >= 13 && frame[2] == MEI_QUERY_CRC)  // over 4 bytes to make contact, longer to verify
+            seen = (frame[7] | frame[8] | frame[9]) == 0 && frame[10] <= 4 ? SIM_CONTACT : SIM_VERIFY;
+        if (seen == kind)
             found.push_back(sent);
+    }
     return found;
 }
 
-std::vector<uint8_t> padded(const std::vector<uint8_t> &image)
+Bytes sealed(Bytes bytes)
 {
-    std::vector<uint8_t> out(image);
-    out.resize(static_cast<size_t>(padded_image_size(static_cast<int32_t>(image.size()))), 0);
-    return out;
+    uint16_t crc = crc16_modbus(bytes.data(), static_cast<int32_t>(bytes.size()));
+    bytes.push_back(static_cast<uint8_t>(crc));
+    bytes.push_back(static_cast<uint8_t>(crc >> 8));
+    return bytes;
 }

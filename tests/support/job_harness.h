@@ -1,5 +1,5 @@
 // Sets up the one update job over the in-process channel and drives it as
-// the window's timer would, in virtual time.
+// the window's timer would, in virtual time; keeps what it reports.
 #pragma once
 
 #include <cstdint>
@@ -10,19 +10,29 @@
 #include "protocol/update_job.h"
 #include "sim/sim_channel.h"
 
+using Bytes = std::vector<uint8_t>;
+
+// The trace and the status texts reported since they were last cleared.
+extern std::string captured_trace;
+extern std::vector<std::string> captured_status;
+void clear_captured_reports();
 
 // The sample image the build generates (116,500 bytes).
-const std::vector<uint8_t> &sample_image();
+const Bytes &sample_image();
 
 // A fresh job in STATE_START with `image` installed (padded), over a fresh
 // channel whose tick count starts at `first_tick`.
-UpdateJob &start_job(const std::vector<uint8_t> &image, const SimConfig &device, uint32_t first_tick = 0);
+UpdateJob &start_job(const Bytes &image, const SimConfig &device, uint32_t first_tick = 0);
 
-// Steps the job as the timer does until it is DONE or FAILED or `limit_ms`
-// of virtual time have passed; returns the number of steps.
-int run_job(UpdateJob &job, uint64_t limit_ms = 20 * 60 * 1000);
+// One timer tick: a step, then the timer's period.
+void tick(UpdateJob &job);
 
-// The tool's writes whose sub-code (byte 2) is `sub_code`.
-std::vector<SimSent> sent_of_kind(uint8_t sub_code);
+// Ticks until the job is DONE, FAILED or in `stop_state`, or `limit_ms` of
+// virtual time have passed.
+void run_job(UpdateJob &job, uint64_t limit_ms = 20 * 60 * 1000, uint32_t stop_state = STATE_DONE);
 
-std::vector<uint8_t> padded(const std::vector<uint8_t> &image);
+// The tool's writes of one kind of request, told apart as the device does.
+std::vector<SimSent> sent_of_kind(SimRequestKind kind);
+
+// `bytes` followed by their CRC, low byte first: a frame that passes the trailer test.
+Bytes sealed(Bytes bytes);
