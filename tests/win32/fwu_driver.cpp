@@ -84,10 +84,9 @@ HWND message_box()
 HWND wait_for(HWND (*find)(), double seconds)
 {
     unsigned long long end = GetTickCount64() + static_cast<unsigned long long>(seconds * 1000);
-    HWND window = find();
-    for (; window == nullptr && GetTickCount64() < end; window = find())
+    while (find() == nullptr && GetTickCount64() < end)
         Sleep(10);
-    return window;
+    return find();
 }
 
 // The static texts of `parent`; false when one did not answer.
@@ -112,31 +111,26 @@ std::vector<std::string> rows_of(HWND combo, bool &ok)
     return rows;
 }
 
-int print_selected(HWND combo)
+bool print_selected(HWND combo)
 {
     LRESULT row = CB_ERR;
     std::string shown;
-    if (!send(combo, CB_GETCURSEL, 0, 0, row) || !text_of(combo, shown))
-        return NOT_REACHED;
+    bool ok = send(combo, CB_GETCURSEL, 0, 0, row) && text_of(combo, shown);
     print("selected", std::to_string(row) + " " + shown);
-    return DONE;
+    return ok;
 }
 
 int show(HWND window)
 {
-    const char *kinds[] = {"caption", "button", "status"};
-    HWND items[] = {window, GetDlgItem(window, ID_UPDATE), GetDlgItem(window, ID_STATUS)};
-    bool ok = true;
-    for (int i = 0; i < 3; ++i) {
-        std::string text;
-        ok = text_of(items[i], text) && ok;
-        print(kinds[i], text);
-    }
-    HWND combo = GetDlgItem(window, ID_PORT_LIST);
-    ok = print_selected(combo) == DONE && ok;
+    std::string caption, button, status;
     std::vector<std::string> texts;
-    ok = static_texts(window, texts) && ok;
-    for (const std::string &row : rows_of(combo, ok))
+    bool ok = text_of(window, caption) && text_of(GetDlgItem(window, ID_UPDATE), button) &&
+              text_of(GetDlgItem(window, ID_STATUS), status) && static_texts(window, texts);
+    print("caption", caption);
+    print("button", button);
+    print("status", status);
+    ok = print_selected(GetDlgItem(window, ID_PORT_LIST)) && ok;
+    for (const std::string &row : rows_of(GetDlgItem(window, ID_PORT_LIST), ok))
         print("row", row);
     for (const std::string &text : texts)
         print("text", text);
@@ -165,7 +159,7 @@ int set_text(HWND combo, const char *text)
     for (const char *key = text; *key != '\0'; ++key)
         if (!send(edit, WM_CHAR, static_cast<unsigned char>(*key), 1, result))
             return NOT_REACHED;
-    return print_selected(combo);
+    return print_selected(combo) ? DONE : NOT_REACHED;
 }
 
 // Polled as finely as the system allows: the benchmark times from the press.
@@ -208,6 +202,13 @@ int box(double seconds)
         if (!text.empty())
             print("text", text);
     return DONE;
+}
+
+// As a click on OK does: the box ends with IDOK.
+int box_ok()
+{
+    HWND box = message_box();
+    return box != nullptr && PostMessageA(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK))) ? DONE : NO_WINDOW;
 }
 
 // The window is shown before it is painted: painted now, for a screenshot.
@@ -257,18 +258,14 @@ int main(int argc, char **argv)
         return BAD_USAGE;
     std::string command = argv[1];
     double seconds = std::atof(argv[argc - 1]);
-    HWND open_box = message_box();
     if (command == "wait-window" && argc == 3)
         return wait_for(main_window, seconds) != nullptr ? DONE : NO_WINDOW;
     if (command == "startup-time" && argc == 4)
         return startup_time(argv[2], seconds);
     if (command == "box" && argc == 3)
         return box(seconds);
-    // As a click on OK does: the box ends with IDOK.
     if (command == "box-ok" && argc == 2)
-        return open_box != nullptr && PostMessageA(open_box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(open_box, IDOK)))
-                   ? DONE
-                   : NO_WINDOW;
+        return box_ok();
     if (command == "redraw" && argc == 2)
         return redraw();
     HWND window = main_window();
