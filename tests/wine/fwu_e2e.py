@@ -24,7 +24,7 @@ TEXTS = [
     r'retried if not successful.',
     r'There should now be a flashing red LED on the Tovrin provided the correct COM port was chosen.\n\n']
 LINE_FAULTS = ('--fault block:5:drop --fault block:9:corrupt --fault block:13:split --fault block:17:late '
-               '--fault block:21:garbage --fault verify:1:exception --fault contact:1:drop').split()
+               '--fault block:21:garbage --fault verify:1:exception --fault contact:1:drop --split-pause-ms 150').split()
 
 class Failure(Exception):
     pass

@@ -7,7 +7,7 @@ display and wineserver. All it starts is stopped on every way out.
       one whole update on COM3 through fwu.exe's window, pressed by the driver (--person: by whoever
       sees $DISPLAY); keeps the run's files in DIR; exit 0 when the device's flash holds the image
   fwu_wine.py startup --build B [--runs N]      ms to fwu.exe's window and to its idle status
-  fwu_wine.py port-tests --build B --line-peer PEER TEST_EXE [ARG...]
+  fwu_wine.py port-tests --build B --line-peer PEER TEST_EXE [-- ARG...]
       the Win32 port tests, COM5 wired to a pseudo-terminal whose far end PEER serves
 --host-build (default build/host) holds device-sim and line-peer.
 """
@@ -274,8 +274,8 @@ def main():
     parser.add_argument('--person', action='store_true')
     parser.add_argument('--runs', type=int, default=5)
     parser.add_argument('test_exe', nargs='?')
-    parser.add_argument('test_args', nargs=argparse.REMAINDER)
-    args = parser.parse_args()
+    parser.add_argument('test_args', nargs='*')
+    args = parser.parse_intermixed_args()
     try:
         return {'update': update, 'startup': startup, 'port-tests': port_tests}[args.command](args) or 0
     except SetupError as error:
