@@ -169,7 +169,10 @@ int press_and_wait(HWND window, int argc, char **argv)
     double seconds = std::atof(argv[3]);
     HWND status = GetDlgItem(window, ID_STATUS);
     std::string last = "\n";
-    PostMessageA(GetDlgItem(window, ID_UPDATE), BM_CLICK, 0, 0);
+    // Sent, not posted: once it returns, the press has been handled and the status is its own,
+    // not the one an earlier update left.
+    LRESULT result = 0;
+    send(GetDlgItem(window, ID_UPDATE), BM_CLICK, 0, 0, result);
     for (;;) {
         std::string text;
         if (!IsWindow(window))
