@@ -13,9 +13,6 @@
 // static text; "set-text" types into the port box and prints the selected row.
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -256,7 +253,6 @@ int startup_time(const char *exe, double seconds)
 
 int main(int argc, char **argv)
 {
-    _setmode(_fileno(stdout), _O_BINARY);  // plain line feeds for the runner
     if (argc < 2)
         return BAD_USAGE;
     std::string command = argv[1];
