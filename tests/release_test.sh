@@ -46,9 +46,8 @@ check_against_device()
             fail "the 64-bit build did not build: $(tail -n 20 "$work/win64.log")"
         exe=$work/win64/app/fwu.exe
     fi
-    "$src/tests/wine/run-fwu" --build "$src/build/$windows" --fwu "$exe" --image "$firmware" \
-        --keep --out "$run" --limit-s 300 --com 3 "" -- "$src/scripts/demo" scenario driver \
-        >"$work/device-run.log" 2>&1 || rc=$?
+    "$src/tests/wine/fwu_wine.py" update --build "$src/build/$windows" --fwu "$exe" --image "$firmware" \
+        --out "$run" >"$work/device-run.log" 2>&1 || rc=$?
     [ "$rc" -eq 0 ] || fail "the update under Wine did not complete ($rc): $(cat "$work/device-run.log")"
     trace=$(tr -d '\r' <"$run/trace.txt")
     want=$(sed -n 's/^Local  CRC //p' "$record")

@@ -1,410 +1,248 @@
-// fwu-driver: works the window of a running fwu.exe from another process of
-// the same Wine prefix, for the end-to-end tests and the demo. One command
-// per run; results on standard output, one item a line, and the driver's
-// own messages there too, each starting with "fwu-driver: ".
+// fwu-driver: works the window of a running fwu.exe from another process of the same Wine
+// prefix, for tests/wine/fwu_wine.py. One command a run; what it reads goes to standard output,
+// one item a line, line breaks shown as \n. Exit codes: 0 done, 1 not reached (a timeout, no
+// such row, a STOP text), 2 bad command line, 3 no window (or message box).
 //
-// Exit codes: 0 done or reached, 1 not reached (timeout, no such row, a
-// check failed), 2 bad command line, 3 the window (or box) is not there.
+//   wait-window SECONDS, show, select ROW_TEXT, set-text TEXT, press, close, box-ok
+//   press-and-wait TEXT SECONDS [STOP...]: presses, prints each new status led by the ms since
+//       the press, until it reads TEXT or a STOP text
+//   box SECONDS: waits for the message box, prints its caption and text
+//   redraw: paints the windows now, for a screenshot
+//   startup-time EXE SECONDS: starts EXE, prints the ms to its window and to its idle status
+// "show" prints the caption, button, status, selected row (index and box text), each row and
+// static text; "set-text" types into the port box and prints the selected row.
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "driver_window.h"
-
 namespace {
 
-const int EXIT_DONE = 0;
-const int EXIT_NOT_REACHED = 1;
-const int EXIT_USAGE = 2;
-const int EXIT_NO_WINDOW = 3;
+enum Exit { DONE, NOT_REACHED, BAD_USAGE, NO_WINDOW };
 
-// The ids the window's controls are known by, written out here rather than
-// taken from the tool's own header, so that a changed id fails the tests.
+// Written out here rather than taken from the tool's header, so that a
+// changed id fails the tests.
 const int ID_PORT_LIST = 3;
 const int ID_UPDATE = 4;
 const int ID_STATUS = 5;
-const double BOX_WAIT_S = 10;
-const double CLOSE_WAIT_S = 10;
+// Long enough for a job step (a read waits at most 100 ms), short enough
+// that a tool that no longer answers is reported rather than waited on.
+const UINT SEND_LIMIT_MS = 5000;
 
-const char USAGE[] =
-    "usage: fwu-driver COMMAND [ARGS]\n"
-    "  wait-window SECONDS       wait for the visible window of class FWU\n"
-    "  caption                   the window's caption\n"
-    "  rect                      the window's screen rectangle: LEFT TOP WIDTH HEIGHT\n"
-    "  texts                     the dialog's static texts, one a line, line breaks as \\n\n"
-    "  button                    the text of the button (id 4)\n"
-    "  rows                      the port list's rows, in list order\n"
-    "  selected                  the selected row's index (-1: none) and the box's text\n"
-    "  select N                  select row N (from 0)\n"
-    "  select-row TEXT           select the row reading TEXT\n"
-    "  set-text TEXT             type TEXT into the port box over what it shows; 1 unless the box\n"
-    "                            then reads TEXT with no row selected\n"
-    "  press                     click \"Update Device\" (posted: returns at once)\n"
-    "  press-and-time TEXT SECONDS [STOP_TEXT...]\n"
-    "                            press, then as wait-status, each status line led by the ms\n"
-    "                            since the press\n"
-    "  status                    the status field's text\n"
-    "  startup-time EXE SECONDS  start EXE, print the ms to its window and to its idle status,\n"
-    "                            then close it\n"
-    "  wait-status TEXT SECONDS [STOP_TEXT...]\n"
-    "                            print each new status until it reads TEXT (exit 0), one of\n"
-    "                            STOP_TEXT (exit 1) or SECONDS pass (exit 1)\n"
-    "  box-caption [SECONDS]     the message box's caption, waiting for it (default 10 s)\n"
-    "  box-text [SECONDS]        the message box's text\n"
-    "  box-ok [SECONDS]          press the message box's OK\n"
-    "  close [SECONDS]           close the window from its system menu, wait until it is gone\n"
-    "  redraw                    paint the window (and any message box) now, for a screenshot\n";
-
-int usage()
+bool send(HWND window, UINT message, WPARAM wparam, LPARAM lparam, LRESULT &result)
 {
-    std::fputs(USAGE, stderr);
-    return EXIT_USAGE;
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL, SEND_LIMIT_MS, &answer) == 0)
+        return false;
+    result = static_cast<LRESULT>(answer);
+    return true;
 }
 
-bool parse_seconds(const char *text, double &seconds)
+// Wide messages, as the narrow CB_GETLBTEXT carries one character across
+// processes under Wine. Into a buffer with room to spare: asking for the
+// length first could cut a text that changed in between.
+bool text_of(HWND window, std::string &text, UINT message = WM_GETTEXT, WPARAM row = 0)
 {
-    char *end = nullptr;
-    seconds = std::strtod(text, &end);
-    return end != text && *end == '\0' && seconds >= 0;
+    std::vector<wchar_t> wide(4096, L'\0');
+    LRESULT copied = 0;
+    WPARAM wparam = message == WM_GETTEXT ? wide.size() : row;
+    if (!send(window, message, wparam, reinterpret_cast<LPARAM>(wide.data()), copied) || copied < 0)
+        return false;
+    std::vector<char> narrow(4 * wide.size());
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr);
+    text.clear();
+    for (const char *c = narrow.data(); *c != '\0'; ++c)
+        text += *c == '\r' ? "\\r" : *c == '\n' ? "\\n" : std::string(1, *c);
+    return true;
 }
 
-// Messages of the driver's own, told apart from the texts it reads.
-void note(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void note(const char *format, ...)
+void print(const char *kind, const std::string &text)
 {
-    std::fputs("fwu-driver: ", stdout);
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::fputs("\n", stdout);
+    std::printf("%s %s\n", kind, text.c_str());
     std::fflush(stdout);
 }
 
-void print_line(const std::string &text)
+HWND main_window()
 {
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
+    HWND window = FindWindowA("FWU", nullptr);
+    return window != nullptr && IsWindowVisible(window) ? window : nullptr;
 }
 
-// Line breaks shown as \r and \n, so that each text stays on one line.
-std::string one_line(const std::string &text)
+HWND message_box()
 {
-    std::string out;
-    for (char c : text) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out += c;
+    HWND box = FindWindowExA(nullptr, nullptr, "#32770", nullptr);
+    while (box != nullptr && !IsWindowVisible(box))
+        box = FindWindowExA(nullptr, box, "#32770", nullptr);
+    return box;
+}
+
+HWND wait_for(HWND (*find)(), double seconds)
+{
+    unsigned long long end = GetTickCount64() + static_cast<unsigned long long>(seconds * 1000);
+    while (find() == nullptr && GetTickCount64() < end)
+        Sleep(10);
+    return find();
+}
+
+// The static texts of `parent`; false when one did not answer.
+bool static_texts(HWND parent, std::vector<std::string> &texts)
+{
+    HWND child = FindWindowExA(parent, nullptr, "Static", nullptr);
+    for (; child != nullptr; child = FindWindowExA(parent, child, "Static", nullptr)) {
+        texts.emplace_back();
+        if (!text_of(child, texts.back()))
+            return false;
     }
-    return out;
-}
-
-HWND main_window_or_report()
-{
-    HWND window = find_main_window();
-    if (window == nullptr)
-        note("no window of class FWU");
-    return window;
-}
-
-int print_text_of(HWND window)
-{
-    std::string text;
-    if (!window_text(window, text)) {
-        note("the window did not answer");
-        return EXIT_NOT_REACHED;
-    }
-    print_line(text);
-    return EXIT_DONE;
+    return true;
 }
 
 std::vector<std::string> rows_of(HWND combo, bool &ok)
 {
-    std::vector<std::string> rows;
     LRESULT count = 0;
-    ok = send_with_limit(combo, CB_GETCOUNT, 0, 0, count) && count != CB_ERR;
-    for (int row = 0; ok && row < count; ++row) {
-        std::string text;
-        ok = combo_row_text(combo, row, text);
-        rows.push_back(text);
-    }
+    ok = send(combo, CB_GETCOUNT, 0, 0, count) && count != CB_ERR;
+    std::vector<std::string> rows(ok ? count : 0);
+    for (int row = 0; ok && row < count; ++row)
+        ok = text_of(combo, rows[row], CB_GETLBTEXT, row);
     return rows;
 }
 
-int select_row(HWND combo, int row)
+bool print_selected(HWND combo)
 {
-    LRESULT selected = CB_ERR;
-    if (!send_with_limit(combo, CB_SETCURSEL, row, 0, selected) || selected != row) {
-        note("row %d cannot be selected", row);
-        return EXIT_NOT_REACHED;
-    }
-    note("selected row %d", row);
-    return EXIT_DONE;
+    LRESULT row = CB_ERR;
+    std::string shown;
+    bool ok = send(combo, CB_GETCURSEL, 0, 0, row) && text_of(combo, shown);
+    print("selected", std::to_string(row) + " " + shown);
+    return ok;
 }
 
-int command_select_row(HWND combo, const std::string &wanted)
+int show(HWND window)
+{
+    std::string caption, button, status;
+    std::vector<std::string> texts;
+    bool ok = text_of(window, caption) && text_of(GetDlgItem(window, ID_UPDATE), button) &&
+              text_of(GetDlgItem(window, ID_STATUS), status) && static_texts(window, texts);
+    print("caption", caption);
+    print("button", button);
+    print("status", status);
+    ok = print_selected(GetDlgItem(window, ID_PORT_LIST)) && ok;
+    for (const std::string &row : rows_of(GetDlgItem(window, ID_PORT_LIST), ok))
+        print("row", row);
+    for (const std::string &text : texts)
+        print("text", text);
+    return ok ? DONE : NOT_REACHED;
+}
+
+int select(HWND combo, const std::string &wanted)
 {
     bool ok = false;
     std::vector<std::string> rows = rows_of(combo, ok);
+    LRESULT selected = CB_ERR;
     for (size_t row = 0; ok && row < rows.size(); ++row)
         if (rows[row] == wanted)
-            return select_row(combo, static_cast<int>(row));
-    note("no row reads %s", wanted.c_str());
-    return EXIT_NOT_REACHED;
+            return send(combo, CB_SETCURSEL, row, 0, selected) && selected == LRESULT(row) ? DONE : NOT_REACHED;
+    return NOT_REACHED;
 }
 
-int command_selected(HWND combo)
+// Typed into the edit field key by key: the combo box drops its selection
+// when its edit field changes by typing, but not on WM_SETTEXT.
+int set_text(HWND combo, const char *text)
 {
-    LRESULT selected = CB_ERR;
-    std::string text;
-    if (!send_with_limit(combo, CB_GETCURSEL, 0, 0, selected) || !window_text(combo, text))
-        return EXIT_NOT_REACHED;
-    std::printf("%d %s\n", static_cast<int>(selected), text.c_str());
-    return EXIT_DONE;
-}
-
-int command_set_text(HWND combo, const std::string &text)
-{
-    // Typed into the edit field over what it shows, key by key: the combo box
-    // drops its selection when its edit field changes by typing, but not on
-    // WM_SETTEXT, which would leave the row selected.
-    HWND edit = find_child_of_class(combo, "Edit");
+    HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr);
     LRESULT result = 0;
-    if (edit == nullptr || !send_with_limit(edit, EM_SETSEL, 0, -1, result)) {
-        note("the port box has no edit field that answers");
-        return EXIT_NOT_REACHED;
-    }
-    std::wstring keys = text.empty() ? std::wstring(1, L'\b') : wide_of(text);
-    for (wchar_t key : keys)
-        if (!send_with_limit(edit, WM_CHAR, key, 1, result)) {
-            note("the port box stopped answering");
-            return EXIT_NOT_REACHED;
-        }
-    LRESULT selected = CB_ERR;
-    std::string shown;
-    if (!send_with_limit(combo, CB_GETCURSEL, 0, 0, selected) || !window_text(combo, shown))
-        return EXIT_NOT_REACHED;
-    note("the box reads \"%s\", selected row %d", shown.c_str(), static_cast<int>(selected));
-    return selected == CB_ERR && shown == text ? EXIT_DONE : EXIT_NOT_REACHED;
+    if (edit == nullptr || !send(edit, EM_SETSEL, 0, -1, result))
+        return NOT_REACHED;
+    for (const char *key = text; *key != '\0'; ++key)
+        if (!send(edit, WM_CHAR, static_cast<unsigned char>(*key), 1, result))
+            return NOT_REACHED;
+    return print_selected(combo) ? DONE : NOT_REACHED;
 }
 
-int command_texts(HWND window)
+// Polled as finely as the system allows: the benchmark times from the press.
+int press_and_wait(HWND window, int argc, char **argv)
 {
-    for (HWND child = FindWindowExA(window, nullptr, "Static", nullptr); child != nullptr;
-         child = FindWindowExA(window, child, "Static", nullptr)) {
-        std::string text;
-        if (!window_text(child, text))
-            return EXIT_NOT_REACHED;
-        print_line(one_line(text));
-    }
-    return EXIT_DONE;
-}
-
-// With `since` (a now_ms() reading) each status line starts with the
-// milliseconds since then, and the polling is as fine as the system allows.
-int command_wait_status(HWND window, int argc, char **argv, unsigned long long since = 0)
-{
-    double seconds = 0;
-    if (argc < 4 || !parse_seconds(argv[3], seconds))
-        return usage();
-    std::string wanted = argv[2];
+    unsigned long long since = GetTickCount64();
+    double seconds = std::atof(argv[3]);
     HWND status = GetDlgItem(window, ID_STATUS);
-    unsigned long long end = now_ms() + static_cast<unsigned long long>(seconds * 1000);
-    std::string last;
-    bool first = true;
+    std::string last = "\n";
+    // Sent, not posted: once it returns, the press has been handled and the status is its own,
+    // not the one an earlier update left.
+    LRESULT result = 0;
+    send(GetDlgItem(window, ID_UPDATE), BM_CLICK, 0, 0, result);
     for (;;) {
         std::string text;
-        if (!IsWindow(window)) {
-            note("the window has gone");
-            return EXIT_NO_WINDOW;
-        }
-        if (window_text(status, text) && (first || text != last)) {
-            if (since != 0)
-                std::printf("%llu ", now_ms() - since);
-            print_line(text);
+        if (!IsWindow(window))
+            return NO_WINDOW;
+        if (text_of(status, text) && text != last) {
+            print(std::to_string(GetTickCount64() - since).c_str(), text);
             last = text;
-            first = false;
         }
-        if (!first && last == wanted)
-            return EXIT_DONE;
-        for (int i = 4; !first && i < argc; ++i)
+        if (last == argv[2])
+            return DONE;
+        for (int i = 4; i < argc; ++i)
             if (last == argv[i])
-                return EXIT_NOT_REACHED;
-        if (now_ms() >= end) {
-            note("still not \"%s\" after %g s", wanted.c_str(), seconds);
-            return EXIT_NOT_REACHED;
-        }
-        Sleep(since != 0 ? 1 : 10);
+                return NOT_REACHED;
+        if (GetTickCount64() - since >= seconds * 1000)
+            return NOT_REACHED;
+        Sleep(1);
     }
 }
 
-int command_box(int argc, char **argv, const std::string &what)
+int box(double seconds)
 {
-    double seconds = BOX_WAIT_S;
-    if (argc > 3 || (argc == 3 && !parse_seconds(argv[2], seconds)))
-        return usage();
-    HWND box = wait_for_window(find_message_box, seconds);
-    if (box == nullptr) {
-        note("no message box");
-        return EXIT_NO_WINDOW;
-    }
-    if (what == "caption")
-        return print_text_of(box);
-    if (what == "ok") {
-        // As a click on OK does: the box ends with IDOK.
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-        note("OK pressed");
-        return EXIT_DONE;
-    }
+    HWND box = wait_for(message_box, seconds);
+    std::string caption;
+    std::vector<std::string> texts;
+    if (box == nullptr || !text_of(box, caption) || !static_texts(box, texts))
+        return NO_WINDOW;
+    print("caption", caption);
     // The message is the static control that has text; the icon's has none.
-    for (HWND child = FindWindowExA(box, nullptr, "Static", nullptr); child != nullptr;
-         child = FindWindowExA(box, child, "Static", nullptr)) {
-        std::string text;
-        if (window_text(child, text) && !text.empty()) {
-            print_line(text);
-            return EXIT_DONE;
-        }
-    }
-    note("the message box shows no text");
-    return EXIT_NOT_REACHED;
+    for (const std::string &text : texts)
+        if (!text.empty())
+            print("text", text);
+    return DONE;
 }
 
-int command_close(HWND window, int argc, char **argv)
+// As a click on OK does: the box ends with IDOK.
+int box_ok()
 {
-    double seconds = CLOSE_WAIT_S;
-    if (argc > 3 || (argc == 3 && !parse_seconds(argv[2], seconds)))
-        return usage();
-    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    unsigned long long end = now_ms() + static_cast<unsigned long long>(seconds * 1000);
-    while (IsWindow(window)) {
-        if (now_ms() >= end) {
-            note("the window is still there");
-            return EXIT_NOT_REACHED;
-        }
-        Sleep(10);
-    }
-    note("closed");
-    return EXIT_DONE;
+    HWND box = message_box();
+    return box != nullptr && PostMessageA(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK))) ? DONE : NO_WINDOW;
 }
 
-void redraw(HWND window)
+// The window is shown before it is painted: painted now, for a screenshot.
+int redraw()
 {
-    if (window != nullptr)
-        RedrawWindow(window, nullptr, nullptr,
-                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    const UINT how = RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW;
+    RedrawWindow(message_box(), nullptr, nullptr, how);
+    return RedrawWindow(main_window(), nullptr, nullptr, how) ? DONE : NO_WINDOW;
 }
 
-int command_rect(HWND window)
+// To the window, then to the idle status: that is answered only once the
+// tool pumps messages, after its port scan.
+int startup_time(const char *exe, double seconds)
 {
-    RECT rect{};
-    if (!GetWindowRect(window, &rect))
-        return EXIT_NOT_REACHED;
-    std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
-    return EXIT_DONE;
-}
-
-// Commands that need the main window.
-int run_window_command(HWND window, const std::string &command, int argc, char **argv)
-{
-    HWND combo = GetDlgItem(window, ID_PORT_LIST);
-    if (command == "caption" && argc == 2)
-        return print_text_of(window);
-    if (command == "rect" && argc == 2)
-        return command_rect(window);
-    if (command == "texts" && argc == 2)
-        return command_texts(window);
-    if (command == "button" && argc == 2)
-        return print_text_of(GetDlgItem(window, ID_UPDATE));
-    if (command == "status" && argc == 2)
-        return print_text_of(GetDlgItem(window, ID_STATUS));
-    if (command == "wait-status")
-        return command_wait_status(window, argc, argv);
-    if (command == "rows" && argc == 2) {
-        bool ok = false;
-        for (const std::string &row : rows_of(combo, ok))
-            print_line(row);
-        return ok ? EXIT_DONE : EXIT_NOT_REACHED;
-    }
-    if (command == "selected" && argc == 2)
-        return command_selected(combo);
-    if (command == "select" && argc == 3) {
-        char *end = nullptr;
-        long row = std::strtol(argv[2], &end, 10);
-        if (end == argv[2] || *end != '\0')
-            return usage();
-        return select_row(combo, static_cast<int>(row));
-    }
-    if (command == "select-row" && argc == 3)
-        return command_select_row(combo, argv[2]);
-    if (command == "set-text" && argc == 3)
-        return command_set_text(combo, argv[2]);
-    if (command == "press" && argc == 2) {
-        // Posted, since the tool's handler may not return at once (a fatal box).
-        PostMessageA(GetDlgItem(window, ID_UPDATE), BM_CLICK, 0, 0);
-        note("pressed");
-        return EXIT_DONE;
-    }
-    if (command == "press-and-time") {
-        unsigned long long pressed = now_ms();
-        PostMessageA(GetDlgItem(window, ID_UPDATE), BM_CLICK, 0, 0);
-        return command_wait_status(window, argc, argv, pressed);
-    }
-    if (command == "close")
-        return command_close(window, argc, argv);
-    return usage();
-}
-
-// Starts the tool and times it to its window, then to its idle status (the
-// port scan done and the message loop reached); closes it again.
-int command_startup_time(int argc, char **argv)
-{
-    double seconds = 0;
-    if (argc != 4 || !parse_seconds(argv[3], seconds))
-        return usage();
-    if (find_main_window() != nullptr) {
-        note("a window of class FWU is there already");
-        return EXIT_USAGE;
-    }
-    std::string command_line = std::string("\"") + argv[2] + "\"";
+    std::string command_line = std::string("\"") + exe + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    unsigned long long started = now_ms();
-    if (!CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        note("cannot start %s (error %lu)", argv[2], GetLastError());
-        return EXIT_NO_WINDOW;
-    }
-    unsigned long long end = started + static_cast<unsigned long long>(seconds * 1000);
-    unsigned long long window_ms = 0;
-    int result = EXIT_NOT_REACHED;
-    while (now_ms() < end) {
-        HWND window = find_main_window();
-        if (window != nullptr && window_ms == 0)
-            window_ms = now_ms() - started;
+    unsigned long long started = GetTickCount64(), window_ms = 0;
+    if (main_window() != nullptr || !CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                                    nullptr, &startup, &process))
+        return BAD_USAGE;
+    int result = NOT_REACHED;
+    for (; result != DONE && GetTickCount64() - started < seconds * 1000; Sleep(1)) {
+        HWND window = main_window();
         std::string text;
-        // Answered only once the tool pumps messages, that is after its scan.
-        if (window != nullptr && window_text(GetDlgItem(window, ID_STATUS), text) && text == " - Idle - ") {
-            std::printf("window %llu ms\nready %llu ms\n", window_ms, now_ms() - started);
+        window_ms = window_ms != 0 || window == nullptr ? window_ms : GetTickCount64() - started;
+        if (window != nullptr && text_of(GetDlgItem(window, ID_STATUS), text) && text == " - Idle - ") {
+            std::printf("window %llu ms\nready %llu ms\n", window_ms, GetTickCount64() - started);
             PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-            result = EXIT_DONE;
-            break;
+            result = DONE;
         }
-        Sleep(1);
     }
-    if (result != EXIT_DONE)
-        note("no idle window after %g s", seconds);
-    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(CLOSE_WAIT_S * 1000)) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0)
         TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -415,33 +253,37 @@ int command_startup_time(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    // Plain line feeds, as the callers are Linux scripts.
-    _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 2)
-        return usage();
+        return BAD_USAGE;
     std::string command = argv[1];
-    if (command == "wait-window") {
-        double seconds = 0;
-        if (argc != 3 || !parse_seconds(argv[2], seconds))
-            return usage();
-        if (wait_for_window(find_main_window, seconds) == nullptr) {
-            note("no window of class FWU after %g s", seconds);
-            return EXIT_NO_WINDOW;
-        }
-        note("window found");
-        return EXIT_DONE;
-    }
-    if (command == "startup-time")
-        return command_startup_time(argc, argv);
-    if (command == "box-caption" || command == "box-text" || command == "box-ok")
-        return command_box(argc, argv, command.substr(4));
-    if (command == "redraw" && argc == 2) {
-        redraw(find_main_window());
-        redraw(find_message_box());
-        return EXIT_DONE;
-    }
-    HWND window = main_window_or_report();
+    double seconds = std::atof(argv[argc - 1]);
+    if (command == "wait-window" && argc == 3)
+        return wait_for(main_window, seconds) != nullptr ? DONE : NO_WINDOW;
+    if (command == "startup-time" && argc == 4)
+        return startup_time(argv[2], seconds);
+    if (command == "box" && argc == 3)
+        return box(seconds);
+    if (command == "box-ok" && argc == 2)
+        return box_ok();
+    if (command == "redraw" && argc == 2)
+        return redraw();
+    HWND window = main_window();
     if (window == nullptr)
-        return EXIT_NO_WINDOW;
-    return run_window_command(window, command, argc, argv);
+        return NO_WINDOW;
+    HWND combo = GetDlgItem(window, ID_PORT_LIST);
+    if (command == "show" && argc == 2)
+        return show(window);
+    if (command == "select" && argc == 3)
+        return select(combo, argv[2]);
+    if (command == "set-text" && argc == 3)
+        return set_text(combo, argv[2]);
+    // Posted, since the tool's handler may not return at once (a fatal box).
+    if (command == "press" && argc == 2)
+        return PostMessageA(GetDlgItem(window, ID_UPDATE), BM_CLICK, 0, 0) ? DONE : NOT_REACHED;
+    if (command == "press-and-wait" && argc >= 4)
+        return press_and_wait(window, argc, argv);
+    if (command == "close" && argc == 2)
+        return PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0) ? DONE : NOT_REACHED;
+    std::fputs("fwu-driver: bad command line; the commands are listed at the top of fwu_driver.cpp\n", stderr);
+    return BAD_USAGE;
 }
