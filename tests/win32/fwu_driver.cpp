@@ -8,7 +8,6 @@
 //       the press, until it reads TEXT or a STOP text
 //   box SECONDS: waits for the message box, prints its caption and text
 //   redraw: paints the windows now, for a screenshot
-//   startup-time EXE SECONDS: starts EXE, prints the ms to its window and to its idle status
 // "show" prints the caption, button, status, selected row (index and box text), each row and
 // static text; "set-text" types into the port box and prints the selected row.
 #include <windows.h>
@@ -219,36 +218,6 @@ int redraw()
     return RedrawWindow(main_window(), nullptr, nullptr, how) ? DONE : NO_WINDOW;
 }
 
-// To the window, then to the idle status: that is answered only once the
-// tool pumps messages, after its port scan.
-int startup_time(const char *exe, double seconds)
-{
-    std::string command_line = std::string("\"") + exe + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    unsigned long long started = GetTickCount64(), window_ms = 0;
-    if (main_window() != nullptr || !CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                                    nullptr, &startup, &process))
-        return BAD_USAGE;
-    int result = NOT_REACHED;
-    for (; result != DONE && GetTickCount64() - started < seconds * 1000; Sleep(1)) {
-        HWND window = main_window();
-        std::string text;
-        window_ms = window_ms != 0 || window == nullptr ? window_ms : GetTickCount64() - started;
-        if (window != nullptr && text_of(GetDlgItem(window, ID_STATUS), text) && text == " - Idle - ") {
-            std::printf("window %llu ms\nready %llu ms\n", window_ms, GetTickCount64() - started);
-            PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-            result = DONE;
-        }
-    }
-    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return result;
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
@@ -259,8 +228,6 @@ int main(int argc, char **argv)
     double seconds = std::atof(argv[argc - 1]);
     if (command == "wait-window" && argc == 3)
         return wait_for(main_window, seconds) != nullptr ? DONE : NO_WINDOW;
-    if (command == "startup-time" && argc == 4)
-        return startup_time(argv[2], seconds);
     if (command == "box" && argc == 3)
         return box(seconds);
     if (command == "box-ok" && argc == 2)

@@ -6,7 +6,6 @@ display and wineserver. All it starts is stopped on every way out.
   fwu_wine.py update --build B --out DIR [--fwu EXE] [--image FILE] [--sim-args ARGS] [--person]
       one whole update on COM3 through fwu.exe's window, pressed by the driver (--person: by whoever
       sees $DISPLAY); keeps the run's files in DIR; exit 0 when the device's flash holds the image
-  fwu_wine.py startup --build B [--runs N]      ms to fwu.exe's window and to its idle status
   fwu_wine.py port-tests --build B --line-peer PEER TEST_EXE [-- ARG...]
       the Win32 port tests, COM5 wired to a pseudo-terminal whose far end PEER serves
 --host-build (default build/host) holds device-sim and line-peer.
@@ -251,14 +250,6 @@ def update(a):
         s.shot('demo')
         return sim.wait(30)[0]
 
-def startup(a):
-    with Session(a.build, a.host_build) as s:
-        for n in (3, 12):
-            s.serve(n, s.host / 'tests/line-peer', ['--timeout-s', s.limit_s])
-        exe = s.wine('winepath', '-w', s.build / 'app/fwu.exe', capture_output=True, text=True).stdout.strip()
-        for _ in range(a.runs):
-            print('\n'.join(s.drive('startup-time', exe, '30', limit=60)[1]), flush=True)
-
 def port_tests(a):
     with Session(a.build, a.host_build) as s:
         s.serve(5, a.line_peer, ['--timeout-s', s.limit_s + 30], 'line-peer')
@@ -267,17 +258,16 @@ def port_tests(a):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('command', choices=('update', 'startup', 'port-tests'))
+    parser.add_argument('command', choices=('update', 'port-tests'))
     for option in ('--build', '--host-build', '--out', '--fwu', '--image', '--line-peer'):
         parser.add_argument(option, required=option == '--build')
     parser.add_argument('--sim-args', default='')
     parser.add_argument('--person', action='store_true')
-    parser.add_argument('--runs', type=int, default=5)
     parser.add_argument('test_exe', nargs='?')
     parser.add_argument('test_args', nargs='*')
     args = parser.parse_intermixed_args()
     try:
-        return {'update': update, 'startup': startup, 'port-tests': port_tests}[args.command](args) or 0
+        return {'update': update, 'port-tests': port_tests}[args.command](args) or 0
     except SetupError as error:
         print(f'fwu_wine: {error}', file=sys.stderr)
         return 3
