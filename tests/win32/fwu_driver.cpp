@@ -8,8 +8,8 @@
 //       the press, until it reads TEXT or a STOP text
 //   box SECONDS: waits for the message box, prints its caption and text
 //   redraw: paints the windows now, for a screenshot
-// "show" prints the caption, button, status, selected row (index and box text), each row and
-// static text; "set-text" types into the port box and prints the selected row.
+// "show" prints the caption, button, status, selected row (index and box text) and each row;
+// "set-text" types into the port box and prints the selected row.
 #include <windows.h>
 
 #include <cstdio>
@@ -85,18 +85,6 @@ HWND wait_for(HWND (*find)(), double seconds)
     return find();
 }
 
-// The static texts of `parent`; false when one did not answer.
-bool static_texts(HWND parent, std::vector<std::string> &texts)
-{
-    HWND child = FindWindowExA(parent, nullptr, "Static", nullptr);
-    for (; child != nullptr; child = FindWindowExA(parent, child, "Static", nullptr)) {
-        texts.emplace_back();
-        if (!text_of(child, texts.back()))
-            return false;
-    }
-    return true;
-}
-
 std::vector<std::string> rows_of(HWND combo, bool &ok)
 {
     LRESULT count = 0;
@@ -119,17 +107,14 @@ bool print_selected(HWND combo)
 int show(HWND window)
 {
     std::string caption, button, status;
-    std::vector<std::string> texts;
     bool ok = text_of(window, caption) && text_of(GetDlgItem(window, ID_UPDATE), button) &&
-              text_of(GetDlgItem(window, ID_STATUS), status) && static_texts(window, texts);
+              text_of(GetDlgItem(window, ID_STATUS), status);
     print("caption", caption);
     print("button", button);
     print("status", status);
     ok = print_selected(GetDlgItem(window, ID_PORT_LIST)) && ok;
     for (const std::string &row : rows_of(GetDlgItem(window, ID_PORT_LIST), ok))
         print("row", row);
-    for (const std::string &text : texts)
-        print("text", text);
     return ok ? DONE : NOT_REACHED;
 }
 
@@ -190,16 +175,13 @@ int press_and_wait(HWND window, int argc, char **argv)
 
 int box(double seconds)
 {
+    const int ID_BOX_TEXT = 0xFFFF;  // the message's static control in a message box
     HWND box = wait_for(message_box, seconds);
-    std::string caption;
-    std::vector<std::string> texts;
-    if (box == nullptr || !text_of(box, caption) || !static_texts(box, texts))
+    std::string caption, text;
+    if (box == nullptr || !text_of(box, caption) || !text_of(GetDlgItem(box, ID_BOX_TEXT), text))
         return NO_WINDOW;
     print("caption", caption);
-    // The message is the static control that has text; the icon's has none.
-    for (const std::string &text : texts)
-        if (!text.empty())
-            print("text", text);
+    print("text", text);
     return DONE;
 }
 
