@@ -83,6 +83,10 @@ int main(int argc, char **argv)
     long runs = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 2000;
     uint32_t first_seed = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 1;
     bool show = argc > 3 && std::strcmp(argv[3], "--show") == 0;
+    if (runs <= 0 || argc > 4 || (argc == 4 && !show)) {
+        std::fprintf(stderr, "usage: fault-campaign [RUNS [FIRST_SEED [--show]]]\n");
+        return 2;
+    }
 
     long tally[OUTCOME_COUNT] = {};
     uint32_t example[OUTCOME_COUNT] = {};  // the first seed of each outcome

@@ -11,7 +11,6 @@ fail() { echo "check_exe: $*" >&2; failures=$((failures + 1)); }
 
 headers=$(objdump -p "$exe" 2>/dev/null) || { echo "check_exe: objdump cannot read $exe" >&2; exit 1; }
 grep -q 'file format pei-i386$' <<<"$headers" || { echo "check_exe: $exe is not a Windows program for i386" >&2; exit 1; }
-grep -qF 'Magic			010b	(PE32)' <<<"$headers" || fail "not PE32"
 grep -qP '^Subsystem\t+00000002\t\(Windows GUI\)$' <<<"$headers" || fail "not of the Windows GUI subsystem"
 system_dlls='^(kernel32|user32|gdi32|advapi32|comctl32|comdlg32|shell32|ole32|msvcrt|ws2_32)\.dll$'
 dlls=$(sed -n 's/^\tDLL Name: //p' <<<"$headers")

@@ -11,6 +11,8 @@ when a step fails, or always with --keep.
 import argparse, re, subprocess, sys, time
 from fwu_wine import Session, SetupError
 
+sys.setrecursionlimit(20000)  # check_trace recurses once a trace line
+
 FLASH_BASE, BLOCK = 0x8004000, 1024
 UPDATE_S = '180'  # a whole update takes seconds; only a backstop
 COMPLETED = 'Programming Completed'
@@ -174,7 +176,8 @@ def bad_flash_retry(s):
     time.sleep(1)
     check((s.files / 'trace.txt').stat().st_size == size, 'the failed job went on tracing')
     check(show(s)['status'] == ['FAILED'], 'the status left FAILED by itself')
-    update(s, COM3)
+    rc = s.drive('press-and-wait', COMPLETED, UPDATE_S, 'FAILED', limit=210)[0]  # the row is still selected
+    check(rc == 0, 'a second press on the same port did not complete')
     crc = passes(s.sims[3], 2 * s.size // BLOCK)
     trace = check_trace(s, attempt(s, COM3, False, crc) + attempt(s, COM3, True, crc))
     remote = [line for line in trace if line.startswith('Remote CRC')]
@@ -239,7 +242,7 @@ def main():
     ports, steps = RUNS[a.run]
     out, started, step = a.out or f'{a.build}/fwu-e2e/{a.run}', time.monotonic(), 'setting up'
     try:
-        with Session(a.build, a.host_build, out, a.keep, a.image) as s:
+        with Session(a.build, a.host_build, out, a.keep, a.image, limit_s=380) as s:  # CTest's is 420
             s.size = -(-s.image.stat().st_size // BLOCK) * BLOCK  # padded to whole blocks
             for n, to in ports.items():
                 s.sim(n, to) if isinstance(to, list) else s.map(n, to)

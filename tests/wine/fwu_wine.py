@@ -175,7 +175,7 @@ class Session:
         exe = exe or self.build / 'app/fwu.exe'
         with open(self.files / 'trace.txt', 'w') as trace, open(self.files / 'stderr.txt', 'w') as err:
             self.fwu = subprocess.Popen([self.loader, exe], env=self.env, stdin=subprocess.DEVNULL, stdout=trace,
-                                        stderr=err)
+                                        stderr=err, preexec_fn=die_with_parent)
         if self.drive('wait-window', '60')[0]:
             raise SetupError(f'the window of {exe} did not appear')
 
@@ -212,11 +212,14 @@ class Session:
     def __exit__(self, kind, error, tb):
         signal.alarm(0)
         signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)  # nothing cuts the cleanup short
-        if self.fwu and self.fwu.poll() is None:
-            if kind:
-                self.shot('screen')
-            self.drive('close')
-            wait_for(lambda: self.fwu.poll() is not None, 5)  # a box up, say: it goes with the server
+        try:
+            if self.fwu and self.fwu.poll() is None:
+                if kind:
+                    self.shot('screen')
+                self.drive('close')
+                wait_for(lambda: self.fwu.poll() is not None, 5)  # a box up, say: it goes with the server
+        except (OSError, subprocess.SubprocessError) as failure:  # the rest must still happen
+            print(f'fwu_wine: while closing fwu.exe: {failure}', file=sys.stderr)
         for sim in self.sims.values():
             sim.stop()
         if self.env:
