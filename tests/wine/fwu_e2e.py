@@ -11,8 +11,6 @@ when a step fails, or always with --keep.
 import argparse, re, subprocess, sys, time
 from fwu_wine import Session, SetupError
 
-sys.setrecursionlimit(20000)  # check_trace recurses once a trace line
-
 FLASH_BASE, BLOCK = 0x8004000, 1024
 UPDATE_S = '180'  # a whole update takes seconds; only a backstop
 COMPLETED = 'Programming Completed'
@@ -78,26 +76,26 @@ def check_trace(s, expected):
     if s.trace_at == 0:
         expected = [('=', 'Running on windows version: a00'), ('=', ''), ('=', f'Flash Image Base {FLASH_BASE:#x}'),
                     ('=', f'Flash Image Size {s.size:#x} bytes')] + expected
-    lines, far = s.new_trace(), [0, 0]
-
-    def fits(e, a):
-        kind, text = expected[e]
-        return a < len(lines) and (lines[a] == text if kind == '=' else re.fullmatch(text, lines[a]))
-
-    def match(e, a):  # a '*' takes as few lines as it can
-        far[:] = max(far, [a, e])
+    lines, far, tries = s.new_trace(), (0, 0), [(0, 0)]  # (expected line, trace line) still to try
+    while tries:
+        e, a = tries.pop()
+        far = max(far, (a, e))
         if e == len(expected):
-            return a == len(lines)
-        if expected[e][0] == '*':
-            return match(e + 1, a) or (fits(e, a) and match(e, a + 1))
-        return fits(e, a) and match(e + 1, a + 1)
-
-    if not match(0, 0):
-        a, e = far
-        want = repr(expected[e][1]) if e < len(expected) else 'the end'
-        found = repr(lines[a]) if a < len(lines) else 'the end'
-        check(False, f'trace line {a + 1} of the step: expected {want}, found {found}')
-    return lines
+            if a == len(lines):
+                return lines
+            continue
+        kind, text = expected[e]
+        fits = a < len(lines) and (lines[a] == text if kind == '=' else re.fullmatch(text, lines[a]))
+        if kind == '*' and fits:
+            tries.append((e, a + 1))  # one more line for it, tried only after...
+        if kind == '*':
+            tries.append((e + 1, a))  # ...as few lines as it can take
+        elif fits:
+            tries.append((e + 1, a + 1))
+    a, e = far
+    want = repr(expected[e][1]) if e < len(expected) else 'the end'
+    found = repr(lines[a]) if a < len(lines) else 'the end'
+    raise Failure(f'trace line {a + 1} of the step: expected {want}, found {found}')
 
 def check_status_order(s, statuses):
     """The statuses come in the order an update shows them, and end in "Programming Completed"."""

@@ -191,7 +191,7 @@ class Session:
         with open(self.files / 'driver.log', 'a') as log:
             log.write(f'{time.monotonic() - self.started:.3f} fwu-driver {" ".join(args)}\n')
             log.writelines(f'    {line}\n' for line in lines + notes + [f'exit {rc}'])
-        if args[0] in ('wait-status', 'press-and-wait'):
+        if args[0] == 'press-and-wait':
             with open(self.files / 'status.txt', 'a') as history:
                 history.writelines(line.split(' ', 1)[1] + '\n' for line in lines)
         return rc, lines
