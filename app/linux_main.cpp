@@ -9,9 +9,10 @@
 // the port could not be opened, 3 when the time limit ran out, 2 on bad use.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 #include <vector>
 
+#include "app/linux_args.h"
 #include "app/update_control.h"
 #include "image/firmware_image.h"
 #include "protocol/frame.h"
@@ -21,40 +22,25 @@ static UpdateJob job;
 constexpr size_t MAX_IMAGE_BYTES = 16u << 20;
 static uint8_t frame_buffer[FRAME_BUFFER_SIZE];
 
-constexpr const char *USAGE =
-    "usage: fwu-linux --port PATH --image FILE [--limit-s N]\n"
-    "Writes FILE into the device on the serial port PATH, as fwu.exe does, and\n"
-    "ends after N seconds at the most (default 600). The trace goes to standard\n"
-    "output, the status texts to standard error. Exit status: 0 completed,\n"
-    "1 FAILED or the port could not be opened, 3 out of time, 2 bad use.\n";
-
 static int usage(const char *why)
 {
-    std::fprintf(stderr, "fwu-linux: %s\n%s", why, USAGE);
+    std::fprintf(stderr, "fwu-linux: %s\n%s", why, FWU_LINUX_USAGE);
     return 2;
 }
 
 int main(int argc, char **argv)
 {
-    const char *port_path = nullptr;
-    const char *image_path = nullptr;
-    long limit_s = 600;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(USAGE, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc)
-            port_path = argv[++i];
-        else if (std::strcmp(argv[i], "--image") == 0 && i + 1 < argc)
-            image_path = argv[++i];
-        else if (std::strcmp(argv[i], "--limit-s") == 0 && i + 1 < argc)
-            limit_s = std::strtol(argv[++i], nullptr, 10);
-        else
-            return usage("unknown argument");
+    FwuLinuxArgs args;
+    std::string error;
+    if (!parse_fwu_linux_args(argc, argv, args, error))
+        return usage(error.c_str());
+    if (args.help) {
+        std::fputs(FWU_LINUX_USAGE, stdout);
+        return 0;
     }
-    if (port_path == nullptr || image_path == nullptr || limit_s <= 0)
-        return usage("--port and --image are required");
+    const char *port_path = args.port_path;
+    const char *image_path = args.image_path;
+    long limit_s = args.limit_s;
 
     std::vector<uint8_t> image;
     if (!read_image_file(image_path, image) || image.empty())
