@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "app/command_line.h"
+
 const char DEVICE_SIM_USAGE[] =
     "usage: device-sim (--link PATH | --port DEVICE) [options]\n"
     "The simulated boot loader (node 4, function 0x2B) behind a serial line, 115200 8E1.\n"
@@ -100,57 +102,79 @@ bool parse_random_faults(const std::string &text, SimConfig &config)
            (fields.size() == 1 || parse_number(fields[1], 0, UINT32_MAX, config.random_seed));
 }
 
+enum OptionId {
+    OPT_LINK = 256, OPT_PORT, OPT_IMAGE, OPT_PACE, OPT_POWER_UP, OPT_REPLY_DELAY, OPT_LATE, OPT_SPLIT_PAUSE,
+    OPT_RESTART, OPT_FLASH_KIB, OPT_FAULT, OPT_BAD_FLASH, OPT_RANDOM_FAULTS, OPT_LINGER, OPT_TIMEOUT, OPT_TRACE,
+};
+
+const option OPTIONS[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"link", required_argument, nullptr, OPT_LINK},
+    {"port", required_argument, nullptr, OPT_PORT},
+    {"image", required_argument, nullptr, OPT_IMAGE},
+    {"pace", no_argument, nullptr, OPT_PACE},
+    {"power-up-ms", required_argument, nullptr, OPT_POWER_UP},
+    {"reply-delay-ms", required_argument, nullptr, OPT_REPLY_DELAY},
+    {"late-ms", required_argument, nullptr, OPT_LATE},
+    {"split-pause-ms", required_argument, nullptr, OPT_SPLIT_PAUSE},
+    {"restart-ms", required_argument, nullptr, OPT_RESTART},
+    {"flash-kib", required_argument, nullptr, OPT_FLASH_KIB},
+    {"fault", required_argument, nullptr, OPT_FAULT},
+    {"bad-flash", required_argument, nullptr, OPT_BAD_FLASH},
+    {"random-faults", required_argument, nullptr, OPT_RANDOM_FAULTS},
+    {"linger-ms", required_argument, nullptr, OPT_LINGER},
+    {"timeout-s", required_argument, nullptr, OPT_TIMEOUT},
+    {"trace", no_argument, nullptr, OPT_TRACE},
+    {nullptr, 0, nullptr, 0},
+};
+
 // Applies one option that takes a value; false when the value is not valid for it.
-bool apply_option(const std::string &name, const std::string &value, DeviceSimArgs &args)
+bool apply_option(int id, const std::string &value, DeviceSimArgs &args)
 {
     SimConfig &config = args.config;
     uint32_t kib = 0;
     SimFaultRule rule{};
-    if (name == "--link")
+    switch (id) {
+    case OPT_LINK:
         args.link = value;
-    else if (name == "--port")
+        return !value.empty();
+    case OPT_PORT:
         args.port = value;
-    else if (name == "--image")
+        return !value.empty();
+    case OPT_IMAGE:
         args.image_path = value;
-    else if (name == "--power-up-ms")
+        return !value.empty();
+    case OPT_POWER_UP:
         return parse_number(value, 0, MAX_MS, config.power_up_ms);
-    else if (name == "--reply-delay-ms")
+    case OPT_REPLY_DELAY:
         return parse_number(value, 0, MAX_MS, config.reply_delay_ms);
-    else if (name == "--late-ms")
+    case OPT_LATE:
         return parse_number(value, 0, MAX_MS, config.late_ms);
-    else if (name == "--split-pause-ms")
+    case OPT_SPLIT_PAUSE:
         return parse_number(value, 0, MAX_MS, config.split_pause_ms);
-    else if (name == "--restart-ms")
+    case OPT_RESTART:
         return parse_number(value, 0, MAX_MS, config.restart_ms);
-    else if (name == "--linger-ms")
+    case OPT_LINGER:
         return parse_number(value, 0, MAX_MS, args.linger_ms);
-    else if (name == "--timeout-s")
+    case OPT_TIMEOUT:
         return parse_number(value, 1, 24 * 3600, args.timeout_s);
-    else if (name == "--flash-kib") {
+    case OPT_FLASH_KIB:
         if (!parse_number(value, 1, MAX_FLASH_KIB, kib))
             return false;
         config.flash_size = kib * 1024;
-    } else if (name == "--fault") {
+        return true;
+    case OPT_FAULT:
         if (!parse_fault_rule(value, rule))
             return false;
         config.rules.push_back(rule);
-    } else if (name == "--bad-flash")
+        return true;
+    case OPT_BAD_FLASH:
         return parse_bad_flash(value, config);
-    else if (name == "--random-faults")
+    case OPT_RANDOM_FAULTS:
         return parse_random_faults(value, config);
-    return !value.empty();
-}
-
-bool takes_value(const std::string &name)
-{
-    static const char *const names[] = {"--link", "--port", "--image", "--power-up-ms", "--reply-delay-ms",
-                                        "--late-ms", "--split-pause-ms", "--restart-ms", "--linger-ms",
-                                        "--timeout-s", "--flash-kib", "--fault", "--bad-flash",
-                                        "--random-faults"};
-    for (const char *known : names)
-        if (name == known)
-            return true;
-    return false;
+    default:
+        return false;
+    }
 }
 
 }  // namespace
@@ -158,26 +182,32 @@ bool takes_value(const std::string &name)
 bool parse_device_sim_args(int argc, char **argv, DeviceSimArgs &args, std::string &error)
 {
     args = DeviceSimArgs{};
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
-        if (name == "--help" || name == "-h") {
+    parse_options_from_start();
+    // In order ('-'), operands included, so that the first fault found is the one reported;
+    // ':' reports a missing value apart from an unknown option.
+    for (int id; (id = getopt_long(argc, argv, "-:h", OPTIONS, nullptr)) != -1;) {
+        if (id == 'h') {
             args.help = true;
             return true;
         }
-        if (name == "--pace") {
+        if (id == OPT_PACE) {
             args.config.pace = true;
-        } else if (name == "--trace") {
+        } else if (id == OPT_TRACE) {
             args.trace = true;
-        } else if (!takes_value(name)) {
-            error = "unknown option '" + name + "' (see --help)";
+        } else if (id == ':') {
+            error = long_name_of(OPTIONS, optopt) + " needs a value (see --help)";
             return false;
-        } else if (i + 1 >= argc) {
-            error = name + " needs a value (see --help)";
+        } else if (id == 1 || id == '?') {
+            error = "unknown option '" + offending_word(argv, id) + "' (see --help)";
             return false;
-        } else if (!apply_option(name, argv[++i], args)) {
-            error = "bad value '" + std::string(argv[i]) + "' for " + name + " (see --help)";
+        } else if (!apply_option(id, optarg, args)) {
+            error = "bad value '" + std::string(optarg) + "' for " + long_name_of(OPTIONS, id) + " (see --help)";
             return false;
         }
+    }
+    if (optind < argc) {  // operands after "--"
+        error = "unknown option '" + std::string(argv[optind]) + "' (see --help)";
+        return false;
     }
     if (args.link.empty() == args.port.empty()) {
         error = "give exactly one of --link PATH and --port DEVICE (see --help)";
