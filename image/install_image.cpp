@@ -5,13 +5,6 @@
 #include "protocol/update_job.h"
 #include "report/report.h"
 
-int32_t padded_image_size(int32_t length)
-{
-    if (length <= 0)
-        return BLOCK_LEN;
-    return ((length - 1) / BLOCK_LEN + 1) * BLOCK_LEN;
-}
-
 bool install_firmware_image(UpdateJob &job, const uint8_t *bytes, int32_t length)
 {
     if (length > MAX_IMAGE_LEN)

@@ -1,6 +1,7 @@
 #include "sim/boot_loader.h"
 
-#include "protocol/frame.h"  // crc16_modbus only: the request layouts are parsed here
+#include "image/firmware_image.h"  // padded_image_size: the padding is the tool's own rule
+#include "protocol/frame.h"          // crc16_modbus only: the request layouts are parsed here
 
 namespace {
 
@@ -292,9 +293,9 @@ uint16_t sim_flash_crc(const BootLoader &sim, uint32_t address, uint32_t count)
 
 bool sim_flash_holds(const BootLoader &sim, const uint8_t *image, size_t size)
 {
-    size_t padded = (size + 1023) / 1024 * 1024;
-    if (padded == 0)
-        padded = 1024;
+    if (size > sim.flash.size())  // then too for padded_image_size's 32-bit length
+        return false;
+    auto padded = static_cast<size_t>(padded_image_size(static_cast<int32_t>(size)));
     if (padded > sim.flash.size())
         return false;
     for (size_t i = 0; i < padded; ++i) {

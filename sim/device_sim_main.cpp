@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image/firmware_image.h"  // read_image_file
+#include "image/firmware_image.h"  // read_image_file, padded_image_size
 #include "protocol/frame.h"         // crc16_modbus
 #include "sim/boot_loader.h"
 #include "sim/device_sim_args.h"
@@ -28,7 +28,8 @@ bool load_image(const DeviceSimArgs &args, std::vector<uint8_t> &image, std::str
     }
     if (image.empty())
         error = "the image " + args.image_path + " is empty";
-    else if ((image.size() + 1023) / 1024 * 1024 > args.config.flash_size)
+    else if (image.size() > args.config.flash_size ||
+             static_cast<uint32_t>(padded_image_size(static_cast<int32_t>(image.size()))) > args.config.flash_size)
         error = "the image " + args.image_path + " does not fit in the flash";
     return error.empty();
 }
@@ -70,7 +71,7 @@ bool report(const DeviceSimArgs &args, const std::vector<uint8_t> &image, const 
     std::printf("  frames rejected: %u\n", device.frames_rejected);
     if (image.empty())
         return true;
-    uint32_t padded = static_cast<uint32_t>((image.size() + 1023) / 1024 * 1024);
+    auto padded = static_cast<uint32_t>(padded_image_size(static_cast<int32_t>(image.size())));
     std::vector<uint8_t> expected(image);
     expected.resize(padded, 0x00);
     std::printf("  flash CRC-16/MODBUS over %u bytes: 0x%04X (image 0x%04X)\n", padded,
