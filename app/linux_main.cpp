@@ -7,13 +7,14 @@
 //
 // Exit status: 0 when the update completed, 1 when it ended in "FAILED" or
 // the port could not be opened, 3 when the time limit ran out, 2 on bad use.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/linux_args.h"
-#include "app/update_control.h"
+#include "app/timer_ticks.h"
 #include "image/firmware_image.h"
 #include "protocol/frame.h"
 #include "report/report.h"
@@ -54,20 +55,13 @@ int main(int argc, char **argv)
     if (!start_update(job, port_path))
         fatal_error("Unable to open serial port. In use already, or not present");
 
-    const uint32_t began = tick_count();
-    while (job.state != STATE_FAILED) {
-        job_step(job);
-        if (finish_update(job)) {
-            trace_flush();
-            return 0;
-        }
-        if (tick_count() - began > static_cast<uint32_t>(limit_s) * 1000u) {
-            trace_flush();
-            std::fprintf(stderr, "fwu-linux: no result after %ld s\n", limit_s);
-            return 3;
-        }
-        pause_ms(TIMER_PERIOD_MS);
-    }
+    const long longest_s = UINT32_MAX / 1000;  // what the tick count can time
+    run_ticks(job, static_cast<uint32_t>(std::min(limit_s, longest_s)) * 1000u);
     trace_flush();
-    return 1;
+    if (finish_update(job))
+        return 0;
+    if (job.state == STATE_FAILED)
+        return 1;
+    std::fprintf(stderr, "fwu-linux: no result after %ld s\n", limit_s);
+    return 3;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/timer_ticks.h"
 #include "image/firmware_image.h"
 #include "protocol/frame.h"
 #include "protocol/update_job.h"
@@ -35,13 +36,8 @@ int main(int argc, char **argv)
     if (!install_firmware_image(job, image.data(), static_cast<int32_t>(image.size())))
         return 1;
 
-    // The window's timer: one step, then at least 10 ms before the next.
     job.state = STATE_START;
-    const uint64_t give_up_ms = 10 * 60 * 1000;
-    while (job.state != STATE_DONE && job.state != STATE_FAILED && sim_channel.now_ms < give_up_ms) {
-        job_step(job);
-        pause_ms(10);
-    }
+    run_ticks(job, 10 * 60 * 1000);
     const BootLoader &sim = sim_channel.device;
     bool flash_ok = sim_flash_holds(sim, image.data(), image.size());
     std::printf("\nsimulated device: %u blocks written, %u resets, flash %s; %.1f s of line time\n",

@@ -29,7 +29,7 @@ TEST(UpdateJob, WholeUpdateOfTheSampleImageAfterALatePowerUp)
     SimConfig device;
     device.power_up_ms = 1000;  // plugged in after the press
     UpdateJob &job = start_job(sample_image(), device);
-    run_job(job);
+    run_ticks(job, UPDATE_LIMIT_MS);
     ASSERT_EQ(job.state, STATE_DONE);
 
     // Contact on the second tick, the next 110 ms later (pause and timer), then
@@ -77,7 +77,7 @@ TEST(UpdateJob, UnansweredBlockIsResentOnlyOnceMoreThan5000msHavePassedEvenAcros
     SimConfig device;
     device.rules.push_back({SIM_BLOCK, 1, FAULT_DROP});
     UpdateJob &job = start_job(sample_image(), device, 0xFFFFFFFFu - 1000);
-    run_job(job, 60000, STATE_PROGRAM);  // the first block has just gone out
+    run_ticks(job, 60000, STATE_PROGRAM);  // the first block has just gone out
     ASSERT_EQ(job.state, STATE_PROGRAM);
     ASSERT_LT(job.start_tick + 5000u, job.start_tick) << "the wait must cross the wrap of the tick count";
     const size_t writes = sim_channel.sent.size();
@@ -103,22 +103,26 @@ TEST(UpdateJob, RidesOutReplyFaultsAndNeverClaimsAFlashItHasNotVerified)
         std::vector<SimFaultRule> rules;
         JobState end;
         size_t writes;  // requests of the first rule's kind that the tool sent
+        size_t resets;  // reset requests sent
     } cases[] = {
-        {"block reply dropped", {{SIM_BLOCK, 40, FAULT_DROP}}, STATE_DONE, 115},
-        {"block reply corrupted", {{SIM_BLOCK, 40, FAULT_CORRUPT}}, STATE_DONE, 115},
-        {"block reply split: neither half is a frame", {{SIM_BLOCK, 40, FAULT_SPLIT}}, STATE_DONE, 115},
-        {"noise before a block reply", {{SIM_BLOCK, 40, FAULT_GARBAGE}}, STATE_DONE, 115},
-        {"block reply late, within the wait", {{SIM_BLOCK, 40, FAULT_LATE}}, STATE_DONE, 114},
+        {"block reply dropped", {{SIM_BLOCK, 40, FAULT_DROP}}, STATE_DONE, 115, 1},
+        {"block reply corrupted", {{SIM_BLOCK, 40, FAULT_CORRUPT}}, STATE_DONE, 115, 1},
+        {"block reply split: neither half is a frame", {{SIM_BLOCK, 40, FAULT_SPLIT}}, STATE_DONE, 115, 1},
+        {"noise before a block reply", {{SIM_BLOCK, 40, FAULT_GARBAGE}}, STATE_DONE, 115, 1},
+        {"block reply late, within the wait", {{SIM_BLOCK, 40, FAULT_LATE}}, STATE_DONE, 114, 1},
         // Any valid reply acknowledges a block, a refusal too: verification catches it.
-        {"block refused", {{SIM_BLOCK, 7, FAULT_EXCEPTION}}, STATE_FAILED, 114},
-        {"verification reply corrupted", {{SIM_VERIFY, 1, FAULT_CORRUPT}}, STATE_DONE, 2},
+        {"block refused", {{SIM_BLOCK, 7, FAULT_EXCEPTION}}, STATE_FAILED, 114, 0},
+        {"verification reply corrupted", {{SIM_VERIFY, 1, FAULT_CORRUPT}}, STATE_DONE, 2, 1},
         // Five bytes: where the CRC belongs lies the request's own trailer.
-        {"verification refused", {{SIM_VERIFY, 1, FAULT_EXCEPTION}}, STATE_DONE, 2},
+        {"verification refused", {{SIM_VERIFY, 1, FAULT_EXCEPTION}}, STATE_DONE, 2, 1},
         // The wait for the verification counts from its own request.
         {"verification reply dropped after a late last block",
-         {{SIM_VERIFY, 1, FAULT_DROP}, {SIM_BLOCK, 114, FAULT_LATE}}, STATE_DONE, 2},
+         {{SIM_VERIFY, 1, FAULT_DROP}, {SIM_BLOCK, 114, FAULT_LATE}}, STATE_DONE, 2, 1},
+        // The wait for the reset counts from its own request, not from the
+        // verification's, which went out 4 s before.
+        {"verification reply late", {{SIM_VERIFY, 1, FAULT_LATE}}, STATE_DONE, 1, 1},
         // The restarting device ignores the next reset; the one after reaches it.
-        {"reset acknowledgement dropped", {{SIM_RESET, 1, FAULT_DROP}}, STATE_DONE, 3},
+        {"reset acknowledgement dropped", {{SIM_RESET, 1, FAULT_DROP}}, STATE_DONE, 3, 3},
     };
     for (const auto &test : cases) {
         SCOPED_TRACE(test.name);
@@ -126,7 +130,7 @@ TEST(UpdateJob, RidesOutReplyFaultsAndNeverClaimsAFlashItHasNotVerified)
         device.late_ms = 4000;  // within the 5 s a block or the verification is waited for
         device.rules = test.rules;
         UpdateJob &job = start_job(sample_image(), device);
-        run_job(job);
+        run_ticks(job, UPDATE_LIMIT_MS);
 
         EXPECT_EQ(job.state, test.end);
         EXPECT_EQ(flash_holds_sample(), test.end == STATE_DONE);
@@ -135,26 +139,29 @@ TEST(UpdateJob, RidesOutReplyFaultsAndNeverClaimsAFlashItHasNotVerified)
         EXPECT_EQ(captured_trace.substr(captured_trace.size() - last.size()), last);
         size_t decision = captured_trace.find("Remote CRC");  // one verification decides
         EXPECT_TRUE(decision != std::string::npos && decision == captured_trace.rfind("Remote CRC"));
-        // A request goes out again only once its wait is over.
+        // A request goes out again once its wait is over: at the first step
+        // after it, which is a read of 100 ms and the timer's 10 ms later at most.
         SimRequestKind kind = test.rules[0].kind;
         uint64_t wait_ms = kind == SIM_BLOCK || kind == SIM_VERIFY ? 5000 : 100;
         std::vector<SimSent> sent = sent_of_kind(kind);
         EXPECT_EQ(sent.size(), test.writes);
+        EXPECT_EQ(sent_of_kind(SIM_RESET).size(), test.resets);
         for (size_t i = 1; i < sent.size(); ++i) {
             if (sent[i].bytes == sent[i - 1].bytes) {
-                EXPECT_GT(sent[i].at_ms - sent[i - 1].at_ms, wait_ms) << "request " << i;
+                uint64_t gap = sent[i].at_ms - sent[i - 1].at_ms;
+                EXPECT_TRUE(gap > wait_ms && gap <= wait_ms + 110) << "request " << i << " after " << gap << " ms";
             }
         }
         // Once ended, the job sends nothing more until a press starts it over.
         const size_t writes = sim_channel.sent.size();
         for (int i = 0; i < 1000; ++i)
-            tick(job);
+            timer_tick(job);
         EXPECT_EQ(sim_channel.sent.size(), writes);
         if (test.end == STATE_FAILED) {
             const size_t contacts = sent_of_kind(SIM_CONTACT).size();
             sim_channel.device.deaf_until = static_cast<uint32_t>(sim_channel.now_ms) + 1000;  // replugged
             job.state = STATE_START;  // what the press does, port aside
-            run_job(job);
+            run_ticks(job, UPDATE_LIMIT_MS);
             EXPECT_EQ(job.state, STATE_DONE);
             std::vector<SimSent> again = sent_of_kind(SIM_CONTACT);  // timed as at the first press
             EXPECT_EQ(again.at(contacts + 1).at_ms - again.at(contacts).at_ms, 110u);
@@ -164,6 +171,24 @@ TEST(UpdateJob, RidesOutReplyFaultsAndNeverClaimsAFlashItHasNotVerified)
     }
 }
 
+TEST(UpdateJob, AnImageOfNoWholeNumberOfKilobytesEndsWithAShortBlock)
+{
+    // The tool pads what it carries, but the job itself takes any length.
+    UpdateJob &job = start_job(Bytes(1500, 0x5A), SimConfig{});
+    job.image_size = 1500;
+    run_ticks(job, UPDATE_LIMIT_MS);
+
+    EXPECT_EQ(job.state, STATE_DONE);
+    std::vector<SimSent> blocks = sent_of_kind(SIM_BLOCK);
+    ASSERT_EQ(blocks.size(), 2u);
+    Bytes last{0x04, 0x2B, 0xF5, 0x08, 0x00, 0x44, 0x00, 0x01, 0xDC};  // 476 bytes at 0x08004400
+    last.resize(last.size() + 476, 0x5A);
+    EXPECT_EQ(blocks[1].bytes, sealed(last));
+    EXPECT_NE(captured_trace.find("PROG ADDR 0x8004400, LEN 0x1dc, FROM 0x400... - SENT - - OK\n"
+                                  "Verifying address 0x8004000, image size 0x5dc bytes\n"),
+              std::string::npos);
+}
+
 TEST(UpdateJob, VerificationReplyTooShortForACrcAndATrailerIsNotTaken)
 {
     // 13 bytes with a good trailer: bytes 11 and 12, where the CRC would be,
@@ -171,10 +196,10 @@ TEST(UpdateJob, VerificationReplyTooShortForACrcAndATrailerIsNotTaken)
     SimConfig device;
     device.rules.push_back({SIM_VERIFY, 1, FAULT_DROP});
     UpdateJob &job = start_job(sample_image(), device);
-    run_job(job, 60000, STATE_VERIFY);
+    run_ticks(job, 60000, STATE_VERIFY);
     for (uint8_t byte : sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x01, 0xC8, 0x00}))
         sim_channel.line.push_back(SimArrival{sim_channel.now_ms, byte});
-    run_job(job);
+    run_ticks(job, UPDATE_LIMIT_MS);
 
     EXPECT_EQ(job.state, STATE_DONE);
     EXPECT_EQ(sent_of_kind(SIM_VERIFY).size(), 2u);

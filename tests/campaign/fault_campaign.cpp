@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr uint64_t VIRTUAL_LIMIT_MS = 60ull * 60 * 1000;
+constexpr uint32_t VIRTUAL_LIMIT_MS = 60ull * 60 * 1000;
 
 uint32_t mix(uint32_t &state)
 {
@@ -67,7 +67,7 @@ const char *const OUTCOME_NAMES[OUTCOME_COUNT] = {
 Outcome run_once(uint32_t seed)
 {
     UpdateJob &job = start_job(sample_image(), device_for(seed));
-    run_job(job, VIRTUAL_LIMIT_MS);
+    run_ticks(job, VIRTUAL_LIMIT_MS);
     bool flash_ok = sim_flash_holds(sim_channel.device, sample_image().data(), sample_image().size());
     if (job.state == STATE_DONE)
         return flash_ok ? COMPLETED : FALSE_SUCCESS;

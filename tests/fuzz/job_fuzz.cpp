@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "app/timer_ticks.h"
 #include "image/firmware_image.h"
 #include "protocol/frame.h"
 #include "protocol/update_job.h"
@@ -31,6 +32,22 @@ uint8_t take()
         return 0;
     --input_left;
     return *input++;
+}
+
+// Runs after every tick; a violation stops the fuzzer with a crash.
+bool check_step(const UpdateJob &stepped, uint32_t before)
+{
+    // Verified only on a reply that carries the image's own CRC at bytes
+    // 11 and 12, with a trailer of its own after them.
+    if (before == STATE_VERIFY && stepped.state == STATE_RESET) {
+        uint16_t expected = image_crc(stepped);
+        if (last_reply_len < 15 || last_reply[11] != (expected >> 8) || last_reply[12] != (expected & 0xFF))
+            __builtin_trap();
+    }
+    if (stepped.offset < 0 || stepped.offset > stepped.image_size || stepped.chunk_len <= 0 ||
+        stepped.chunk_len > BLOCK_LEN)
+        __builtin_trap();  // the block in flight must always lie inside the image
+    return input_left > 0;
 }
 
 }  // namespace
@@ -99,19 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     else if (start != STATE_CONTACT)
         enter_state(job, start);
 
-    for (int step = 0; step < 4000 && input_left > 0; ++step) {
-        uint32_t before = job.state;
-        job_step(job);
-        fuzz_now += 10;
-        // Verified only on a reply that carries the image's own CRC at bytes
-        // 11 and 12, with a trailer of its own after them.
-        if (before == STATE_VERIFY && job.state == STATE_RESET) {
-            uint16_t expected = image_crc(job);
-            if (last_reply_len < 15 || last_reply[11] != (expected >> 8) || last_reply[12] != (expected & 0xFF))
-                __builtin_trap();
-        }
-        if (job.offset < 0 || job.offset > job.image_size || job.chunk_len <= 0 || job.chunk_len > BLOCK_LEN)
-            __builtin_trap();  // the block in flight must always lie inside the image
-    }
+    run_ticks(job, 10 * 60 * 1000, STATE_DONE, check_step);
     return 0;
 }

@@ -64,19 +64,6 @@ UpdateJob &start_job(const Bytes &image, const SimConfig &device, uint32_t first
     return job;
 }
 
-void tick(UpdateJob &running)
-{
-    job_step(running);
-    pause_ms(TIMER_PERIOD_MS);
-}
-
-void run_job(UpdateJob &running, uint64_t limit_ms, uint32_t stop_state)
-{
-    while (running.state != STATE_DONE && running.state != STATE_FAILED && running.state != stop_state &&
-           sim_channel.now_ms < limit_ms)
-        tick(running);
-}
-
 std::vector<SimSent> sent_of_kind(SimRequestKind kind)
 {
     std::vector<SimSent> found;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/update_control.h"  // TIMER_PERIOD_MS
+#include "app/timer_ticks.h"
 #include "protocol/update_job.h"
 #include "sim/sim_channel.h"
 
@@ -24,12 +24,8 @@ const Bytes &sample_image();
 // channel whose tick count starts at `first_tick`.
 UpdateJob &start_job(const Bytes &image, const SimConfig &device, uint32_t first_tick = 0);
 
-// One timer tick: a step, then the timer's period.
-void tick(UpdateJob &job);
-
-// Ticks until the job is DONE, FAILED or in `stop_state`, or `limit_ms` of
-// virtual time have passed.
-void run_job(UpdateJob &job, uint64_t limit_ms = 20 * 60 * 1000, uint32_t stop_state = STATE_DONE);
+// Far more virtual time than any update here takes, faults and all.
+constexpr uint32_t UPDATE_LIMIT_MS = 20 * 60 * 1000;
 
 // The tool's writes of one kind of request, told apart as the device does.
 std::vector<SimSent> sent_of_kind(SimRequestKind kind);
