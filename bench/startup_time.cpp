@@ -1,25 +1,18 @@
 // startup-time EXE SECONDS: starts EXE (fwu.exe), prints the ms to its window
 // and to its idle status, then closes it. The idle status is answered only
 // once the tool pumps messages, after its port scan. For scripts/benchmark.
-#include <windows.h>
+#include "tests/win32/fwu_window.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-static HWND main_window()
-{
-    HWND window = FindWindowA("FWU", nullptr);
-    return window != nullptr && IsWindowVisible(window) ? window : nullptr;
-}
-
 static bool shows_idle(HWND window)
 {
-    const int id_status = 5;
     char text[64] = "";
     DWORD_PTR copied = 0;
-    return SendMessageTimeoutA(GetDlgItem(window, id_status), WM_GETTEXT, sizeof text,
+    return SendMessageTimeoutA(GetDlgItem(window, ID_STATUS), WM_GETTEXT, sizeof text,
                                reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 5000, &copied) != 0 &&
            std::strcmp(text, " - Idle - ") == 0;
 }
@@ -35,12 +28,12 @@ int main(int argc, char **argv)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     ULONGLONG started = GetTickCount64(), window_ms = 0, limit_ms = std::atoi(argv[2]) * 1000ull;
-    if (main_window() != nullptr || !CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0,
+    if (fwu_main_window() != nullptr || !CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, FALSE, 0,
                                                     nullptr, nullptr, &startup, &process))
         return 2;
     int result = 1;
     for (; result != 0 && GetTickCount64() - started < limit_ms; Sleep(1)) {
-        HWND window = main_window();
+        HWND window = fwu_main_window();
         if (window != nullptr && window_ms == 0)
             window_ms = GetTickCount64() - started;
         if (window != nullptr && shows_idle(window)) {

@@ -10,7 +10,7 @@
 //   redraw: paints the windows now, for a screenshot
 // "show" prints the caption, button, status, selected row (index and box text) and each row;
 // "set-text" types into the port box and prints the selected row.
-#include <windows.h>
+#include "tests/win32/fwu_window.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,11 +21,6 @@ namespace {
 
 enum Exit { DONE, NOT_REACHED, BAD_USAGE, NO_WINDOW };
 
-// Written out here rather than taken from the tool's header, so that a
-// changed id fails the tests.
-const int ID_PORT_LIST = 3;
-const int ID_UPDATE = 4;
-const int ID_STATUS = 5;
 // Long enough for a job step (a read waits at most 100 ms), short enough
 // that a tool that no longer answers is reported rather than waited on.
 const UINT SEND_LIMIT_MS = 5000;
@@ -61,12 +56,6 @@ void print(const char *kind, const std::string &text)
 {
     std::printf("%s %s\n", kind, text.c_str());
     std::fflush(stdout);
-}
-
-HWND main_window()
-{
-    HWND window = FindWindowA("FWU", nullptr);
-    return window != nullptr && IsWindowVisible(window) ? window : nullptr;
 }
 
 HWND message_box()
@@ -197,7 +186,7 @@ int redraw()
 {
     const UINT how = RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW;
     RedrawWindow(message_box(), nullptr, nullptr, how);
-    return RedrawWindow(main_window(), nullptr, nullptr, how) ? DONE : NO_WINDOW;
+    return RedrawWindow(fwu_main_window(), nullptr, nullptr, how) ? DONE : NO_WINDOW;
 }
 
 }  // namespace
@@ -209,14 +198,14 @@ int main(int argc, char **argv)
     std::string command = argv[1];
     double seconds = std::atof(argv[argc - 1]);
     if (command == "wait-window" && argc == 3)
-        return wait_for(main_window, seconds) != nullptr ? DONE : NO_WINDOW;
+        return wait_for(fwu_main_window, seconds) != nullptr ? DONE : NO_WINDOW;
     if (command == "box" && argc == 3)
         return box(seconds);
     if (command == "box-ok" && argc == 2)
         return box_ok();
     if (command == "redraw" && argc == 2)
         return redraw();
-    HWND window = main_window();
+    HWND window = fwu_main_window();
     if (window == nullptr)
         return NO_WINDOW;
     HWND combo = GetDlgItem(window, ID_PORT_LIST);
