@@ -138,8 +138,8 @@ void write_flash(BootLoader &sim, uint32_t address, const uint8_t *data, size_t 
     }
 }
 
-// Carries out one well-formed request and answers it.
-void handle_request(BootLoader &sim, const uint8_t *frame, size_t length, uint32_t at_ms)
+// Carries out one well-formed request, which ends `end` bytes into all the device heard, and answers it.
+void handle_request(BootLoader &sim, const uint8_t *frame, size_t length, uint64_t end, uint32_t at_ms)
 {
     uint8_t sub_code = frame[2];
     SimRequestKind kind = SIM_RESET;
@@ -149,6 +149,7 @@ void handle_request(BootLoader &sim, const uint8_t *frame, size_t length, uint32
         kind = SIM_BLOCK;
     ++sim.requests[SIM_ANY];
     ++sim.requests[kind];
+    sim.heard.push_back(SimHeard{kind, end - length, end});
     SimFault fault = choose_fault(sim, kind);
     ++sim.replies_faulted[fault];
     if (fault == FAULT_EXCEPTION) {
@@ -246,6 +247,7 @@ void sim_init(BootLoader &sim, const SimConfig &config)
 
 void sim_receive(BootLoader &sim, const uint8_t *bytes, size_t count, uint32_t at_ms)
 {
+    sim.bytes_heard += count;
     if (at_ms < sim.deaf_until) {
         sim.bytes_ignored += static_cast<uint32_t>(count);
         return;
@@ -265,7 +267,7 @@ void sim_receive(BootLoader &sim, const uint8_t *bytes, size_t count, uint32_t a
             return;
         size_t length = static_cast<size_t>(need);
         if (trailer_matches(sim.rx.data(), length)) {
-            handle_request(sim, sim.rx.data(), length, at_ms);
+            handle_request(sim, sim.rx.data(), length, sim.bytes_heard - sim.rx.size() + length, at_ms);
         } else {
             ++sim.frames_rejected;
             sim.skipping = true;

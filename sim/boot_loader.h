@@ -61,6 +61,13 @@ struct SimChunk {
     std::vector<uint8_t> bytes;
 };
 
+// A well-formed request the device took, by where its bytes lie in all it heard.
+struct SimHeard {
+    SimRequestKind kind;
+    uint64_t begin;  // offset of its first byte
+    uint64_t end;    // one past its last byte
+};
+
 struct BootLoader {
     SimConfig config;
     std::vector<uint8_t> flash;
@@ -78,6 +85,8 @@ struct BootLoader {
     uint32_t frames_rejected = 0;  // bad trailer, foreign node or unknown layout
     uint32_t blocks_written = 0;
     uint32_t resets = 0;
+    uint64_t bytes_heard = 0;      // every byte that reached it, heeded or not
+    std::vector<SimHeard> heard;   // in order; the line's timing is judged by these
 };
 
 void sim_init(BootLoader &sim, const SimConfig &config);
