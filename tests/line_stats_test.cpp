@@ -1,0 +1,126 @@
+// The report's figures on the serial line, from made-up read times: blocks
+// as a USB-serial adapter hands them over, and the verdict each case gets.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "sim/line_stats.h"
+
+namespace {
+
+// Reads of `count` bytes sent back to back from `start_us` at `bits` a character, as an adapter
+// delivers them: a packet as its 62nd byte arrives, a shorter last one once the oldest byte in
+// it has waited the 16 ms latency; each read 0.3 to 1.8 ms after delivery.
+void read_as_adapter(LineLog &log, int64_t start_us, uint64_t count, double bits)
+{
+    const double char_us = bits * 1e6 / LINE_BAUD;
+    for (uint64_t sent = 0; sent < count;) {
+        uint64_t packet = std::min<uint64_t>(62, count - sent);
+        double arrived = start_us + char_us * static_cast<double>(sent + packet);
+        if (packet < 62)
+            arrived = start_us + char_us * static_cast<double>(sent + 1) + 16000;
+        const int64_t reader_delay_us[] = {300, 1800, 1000};
+        log_read(log, static_cast<int64_t>(arrived) + reader_delay_us[sent / 62 % 3], packet);
+        sent += packet;
+    }
+}
+
+TEST(LineStats, BitsPerCharacterOfBlocksArrivingInAdapterPackets)
+{
+    for (double bits : {11.0, 10.0}) {
+        LineLog log;
+        read_as_adapter(log, 1000, 1035, bits);
+        EXPECT_NEAR(bits_per_char(log.reads, 0, 1035), bits, 0.05);
+        // From the first read to the last, the first packet's wait and the tail's latency would count.
+        double naive = static_cast<double>(log.reads.back().at_us - log.reads.front().at_us) / (1035 - 62) * 0.1152;
+        EXPECT_GT(std::fabs(naive - bits), 1.0);
+    }
+    LineLog short_block;  // few packets: the late tail would weigh as much as they do
+    read_as_adapter(short_block, 0, 200, 11);
+    EXPECT_NEAR(bits_per_char(short_block.reads, 0, 200), 11.0, 0.05);
+    LineLog late;  // a read 4 ms late takes two packets at once
+    read_as_adapter(late, 0, 1035, 11);
+    late.reads[5].at_us += 4000;
+    late.reads.erase(late.reads.begin() + 4);
+    EXPECT_NEAR(bits_per_char(late.reads, 0, 1035), 11.0, 0.05);
+    LineLog whole;  // in one piece, as from a pseudo-terminal: nothing to time
+    log_read(whole, 0, 1035);
+    EXPECT_EQ(bits_per_char(whole.reads, 0, 1035), 0);
+}
+
+// A contact request, its reply 2 ms later, then blocks 1035 bytes each, each answered 2 ms
+// after it has been read and followed by the next one `answer_ms` after that (10 ms more
+// each time); the reply to the second block is lost, and the tool sends it again 5 s later.
+LineFigures update_figures(double bits, int64_t answer_ms)
+{
+    LineLog log;
+    std::vector<SimHeard> heard{{SIM_CONTACT, 0, 13}};
+    log_read(log, 0, 13);
+    int64_t now = 2000;
+    log_write(log, now);
+    for (uint64_t block = 0; block < 4; ++block) {
+        uint64_t begin = log.bytes_read;
+        read_as_adapter(log, now + answer_ms * 1000, 1035, bits);
+        heard.push_back({SIM_BLOCK, begin, begin + 1035});
+        now = log.reads.back().at_us + 2000;
+        if (block == 1)
+            now += 5000000;
+        else
+            log_write(log, now);
+        answer_ms += 10;
+    }
+    return line_figures(log, heard);
+}
+
+TEST(LineStats, FiguresAndVerdicts)
+{
+    LineFigures good = update_figures(11, 30);
+    EXPECT_EQ(good.blocks_timed, 4u);
+    EXPECT_NEAR(good.bits_per_char, 11.0, 0.05);
+    EXPECT_EQ(good.replies_answered, 3u);  // none for the lost one, nor for the last
+    EXPECT_NEAR(good.answer_median_ms, 40 + 62 * 11 / 115.2 + 0.3, 0.01);  // to the read of the first packet
+    EXPECT_NEAR(good.answer_max_ms, 60 + 62 * 11 / 115.2 + 0.3, 0.01);
+
+    LineErrors counted{true, 0, 0, 2};  // overruns are the reader's doing, not the tool's
+    LineErrors uncounted;
+    EXPECT_EQ(line_verdict(good, counted).text, "11.0 bits per character and no parity or framing error: 115200 8E1");
+    EXPECT_TRUE(line_verdict(good, counted).right);
+    EXPECT_EQ(line_verdict(good, uncounted).text, "11.0 bits per character, judged on that alone: this line counts no errors");
+    EXPECT_TRUE(line_verdict(good, uncounted).right);
+
+    const struct {
+        LineFigures figures;
+        LineErrors errors;
+        const char *text;
+    } wrong[] = {
+        {update_figures(10, 30), counted, "10.0 bits per character: the tool sends without parity"},
+        {update_figures(12, 30), uncounted, "12.0 bits per character: the tool sends two stop bits, or leaves gaps between its bytes"},
+        {good, {true, 3, 0, 0}, "3 parity and 0 framing errors: the tool's parity is not even"},
+        {good, {true, 0, 4, 0}, "0 parity and 4 framing errors: the tool's baud rate or character format differs"},
+        {LineFigures{2070, 0}, {true, 35, 80, 0}, "2070 bytes arrived but no request was recognised: the line's settings "
+                                                  "are likely wrong (baud rate, parity); the driver counted 35 parity and 80 framing errors"},
+        {LineFigures{}, uncounted, "nothing arrived: check the wiring (TX to RX both ways, and ground) and the tool's port"},
+        {LineFigures{13, 1}, counted, "no block arrived in pieces that could be timed: the character format is not known"},
+    };
+    for (const auto &test : wrong) {
+        EXPECT_FALSE(line_verdict(test.figures, test.errors).right) << test.text;
+        EXPECT_EQ(line_verdict(test.figures, test.errors).text, test.text);
+    }
+}
+
+TEST(LineStats, SectionSaysWhatTheLineCouldNotTell)
+{
+    char text[1024] = "";
+    FILE *out = fmemopen(text, sizeof text, "w");
+    print_line_section(out, LineFigures{13, 1}, LineErrors{}, nullptr);
+    std::fclose(out);
+    EXPECT_STREQ(text, "  serial line:\n"
+                       "    errors: not available on this line\n"
+                       "    bits per character: not measured (no block arrived over more than two reads)\n"
+                       "    reply to next request: none seen\n"
+                       "    verdict: none (a pseudo-terminal of the simulator's own)\n");
+}
+
+}  // namespace
