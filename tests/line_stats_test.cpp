@@ -12,8 +12,8 @@ namespace {
 
 // Reads of `count` bytes sent back to back from `start_us` at `bits` a character, as an adapter
 // delivers them: a packet as its 62nd byte arrives, a shorter last one once the oldest byte in
-// it has waited the 16 ms latency; each read 0.3 to 1.8 ms after delivery.
-void read_as_adapter(LineLog &log, int64_t start_us, uint64_t count, double bits)
+// it has waited the 16 ms latency; each read 0.3 ms after delivery, or up to 1.8 ms if `jitter`.
+void read_as_adapter(LineLog &log, int64_t start_us, uint64_t count, double bits, bool jitter = true)
 {
     const double char_us = bits * 1e6 / LINE_BAUD;
     for (uint64_t sent = 0; sent < count;) {
@@ -22,7 +22,7 @@ void read_as_adapter(LineLog &log, int64_t start_us, uint64_t count, double bits
         if (packet < 62)
             arrived = start_us + char_us * static_cast<double>(sent + 1) + 16000;
         const int64_t reader_delay_us[] = {300, 1800, 1000};
-        log_read(log, static_cast<int64_t>(arrived) + reader_delay_us[sent / 62 % 3], packet);
+        log_read(log, static_cast<int64_t>(arrived) + reader_delay_us[jitter ? sent / 62 % 3 : 0], packet);
         sent += packet;
     }
 }
@@ -38,7 +38,7 @@ TEST(LineStats, BitsPerCharacterOfBlocksArrivingInAdapterPackets)
         EXPECT_GT(std::fabs(naive - bits), 1.0);
     }
     LineLog short_block;  // few packets: the late tail would weigh as much as they do
-    read_as_adapter(short_block, 0, 200, 11);
+    read_as_adapter(short_block, 0, 200, 11, false);
     EXPECT_NEAR(bits_per_char(short_block.reads, 0, 200), 11.0, 0.05);
     LineLog late;  // a read 4 ms late takes two packets at once
     read_as_adapter(late, 0, 1035, 11);
