@@ -9,7 +9,10 @@ trace, status history, driver log, device-sim reports) are kept in --out (defaul
 when a step fails, or always with --keep.
 """
 import argparse, re, subprocess, sys, time
-from fwu_wine import Session, SetupError
+from driver import Driver
+from far_end import Devices
+from lifetime import Run, SetupError
+from wine_session import WineSession
 
 FLASH_BASE, BLOCK = 0x8004000, 1024
 UPDATE_S = '180'  # a whole update takes seconds; only a backstop
@@ -20,6 +23,14 @@ LINE_FAULTS = ('--fault block:5:drop --fault block:9:corrupt --fault block:13:sp
 
 class Failure(Exception):
     pass
+
+class Case(Driver):
+    """One fwu.exe run worked by the driver, with the device-sims on its ports and the size of the image
+    it carries padded to whole blocks, as the tool pads it."""
+    def __init__(self, run, build, host_build, image):
+        super().__init__(run, WineSession(run, build))
+        self.sims = Devices(run, self.wine, image, host_build)
+        self.size = -(-self.sims.image.stat().st_size // BLOCK) * BLOCK
 
 def check(ok, message):
     if not ok:
@@ -37,7 +48,7 @@ def show(s):
     items['ports'] = rows[1:] if rows[:1] == [r'\\.\com1'] else rows
     return items
 
-def update(s, port, want=COMPLETED, stop=('FAILED',), must=True):
+def select_and_press(s, port, want=COMPLETED, stop=('FAILED',), must=True):
     """Selects PORT, presses, waits for WANT (or a STOP text); the statuses read on the way."""
     check(s.drive('select', port)[0] == 0, f'no row {port} to select; rows: {show(s)["ports"]}')
     rc, lines = s.drive('press-and-wait', want, UPDATE_S, *stop, limit=210)
@@ -127,7 +138,7 @@ def close_ok(s):
 
 def full_update(s):
     """A whole update on a paced line: the statuses in their order, the whole trace."""
-    check_status_order(s, update(s, COM3))
+    check_status_order(s, select_and_press(s, COM3))
     s.shot('final')
     check_trace(s, attempt(s, COM3, True, passes(s.sims[3], s.size // BLOCK)))
 
@@ -152,14 +163,14 @@ def ports_order(s):
     """COM3 and COM12 with devices, COM7 mapped to nothing: the list offers the two, in port order; the
     com12 row reaches COM12's device only, and no press before reached either."""
     check(show(s)['ports'] == [COM3, COM12], f'rows {show(s)["ports"]}, expected {[COM3, COM12]}')
-    update(s, COM12)
+    select_and_press(s, COM12)
     check_trace(s, attempt(s, COM12, True, passes(s.sims[12], s.size // BLOCK)))
     report = s.sims[3].stop()[1]
     check('\n  line: 0 bytes in, 0 bytes out,' in report, f'the device on COM3 was spoken to: {report}')
 
 def late_power_up(s):
     """The device answers only from 3 s after the tool's first byte: the tool keeps calling."""
-    update(s, COM3)
+    select_and_press(s, COM3)
     trace = check_trace(s, attempt(s, COM3, True, passes(s.sims[3], s.size // BLOCK)))
     check(re.search(r'^  bytes ignored while unpowered or restarting: [1-9]', s.sims[3].log.read_text(), re.M),
           'the device heard nothing before it powered up')
@@ -167,8 +178,8 @@ def late_power_up(s):
 
 def bad_flash_retry(s):
     """One flash bit does not take at first: FAILED, and it stays; a press on the same port again completes."""
-    s.sim(3, ['--bad-flash', '0x08010000:1'], 'sim-bad-flash')
-    update(s, COM3, 'FAILED', [COMPLETED])
+    s.sims.start(3, ['--bad-flash', '0x08010000:1'], 'sim-bad-flash')
+    select_and_press(s, COM3, 'FAILED', [COMPLETED])
     s.shot('failed')
     size = (s.files / 'trace.txt').stat().st_size
     time.sleep(1)
@@ -184,8 +195,8 @@ def bad_flash_retry(s):
 def line_faults(s):
     """Replies to blocks dropped, corrupted, split, late and after noise, a refused verification, a lost
     first contact reply: each costs one resend at most, and the update completes."""
-    s.sim(3, LINE_FAULTS, 'sim-line-faults')
-    update(s, COM3)
+    s.sims.start(3, LINE_FAULTS, 'sim-line-faults')
+    select_and_press(s, COM3)
     passes(s.sims[3], s.size // BLOCK + 4)  # four blocks sent twice; the late reply still counts
     trace = s.new_trace()
     for pattern, want, what in (('TIMEOUT$', 4, 'block timeouts'), ('^Verifying address', 2, 'verification requests'),
@@ -197,8 +208,8 @@ def random_faults(seed):
     """Random faults on every kind of reply: "Programming Completed" only with the flash verified by
     the device, "FAILED" only where its flash really differs."""
     def step(s):
-        sim = s.sim(3, ['--random-faults', f'4:{seed}'], f'sim-random-faults-{seed}')
-        status = (update(s, COM3, must=False) or [''])[-1]
+        sim = s.sims.start(3, ['--random-faults', f'4:{seed}'], f'sim-random-faults-{seed}')
+        status = (select_and_press(s, COM3, must=False) or [''])[-1]
         report = sim.wait(30)[1] if status == COMPLETED else sim.stop()[1]
         check(status in (COMPLETED, 'FAILED'), f'neither completed nor failed: "{status}"')
         check(status != COMPLETED or '\n  result: pass' in report, f'completed, but: {report}')
@@ -211,7 +222,7 @@ def random_faults(seed):
 def unopenable_port(s):
     """COM4 listed at start, gone before the press: the fatal box; the trace ends with the open line."""
     check(show(s)['ports'] == [COM4], f'rows {show(s)["ports"]}, expected {[COM4]}')
-    s.map(4, None)
+    s.wine.map(4, None)
     check(s.drive('select', COM4)[0] == 0 and s.drive('press')[0] == 0, 'no press on COM4')
     fatal_box(s, 'Unable to open serial port. In use already, or not present')
     check_trace(s, [('=', f' . Opening serial port {COM4} at 115200 baud')])
@@ -240,11 +251,11 @@ def main():
     ports, steps = RUNS[a.run]
     out, started, step = a.out or f'{a.build}/fwu-e2e/{a.run}', time.monotonic(), 'setting up'
     try:
-        with Session(a.build, a.host_build, out, a.keep, a.image, limit_s=380) as s:  # CTest's is 420
-            s.size = -(-s.image.stat().st_size // BLOCK) * BLOCK  # padded to whole blocks
+        with Run(out, a.keep, limit_s=380) as run:  # CTest's is 420
+            s = Case(run, a.build, a.host_build, a.image)
             for n, to in ports.items():
-                s.sim(n, to) if isinstance(to, list) else s.map(n, to)
-            s.start_fwu(s.build / 'tests/win32/fwu-without-image.exe' if a.run == 'missing-image' else None)
+                s.sims.start(n, to) if isinstance(to, list) else s.wine.map(n, to)
+            s.start_fwu(s.wine.build / 'tests/win32/fwu-without-image.exe' if a.run == 'missing-image' else None)
             for run_step in steps:
                 step = run_step.__name__.replace('_', '-')
                 run_step(s)
