@@ -83,27 +83,18 @@ def attempt(s, port, ok, crc):
 
 def check_trace(s, expected):
     """The trace since the last check reads as EXPECTED, line for line; a run's first check covers the
-    header too. On a mismatch, says where."""
+    header too. On a mismatch, says where: after the longest run of EXPECTED that the trace starts with."""
     if s.trace_at == 0:
         expected = [('=', 'Running on windows version: a00'), ('=', ''), ('=', f'Flash Image Base {FLASH_BASE:#x}'),
                     ('=', f'Flash Image Size {s.size:#x} bytes')] + expected
-    lines, far, tries = s.new_trace(), (0, 0), [(0, 0)]  # (expected line, trace line) still to try
-    while tries:
-        e, a = tries.pop()
-        far = max(far, (a, e))
-        if e == len(expected):
-            if a == len(lines):
-                return lines
-            continue
-        kind, text = expected[e]
-        fits = a < len(lines) and (lines[a] == text if kind == '=' else re.fullmatch(text, lines[a]))
-        if kind == '*' and fits:
-            tries.append((e, a + 1))  # one more line for it, tried only after...
-        if kind == '*':
-            tries.append((e + 1, a))  # ...as few lines as it can take
-        elif fits:
-            tries.append((e + 1, a + 1))
-    a, e = far
+    lines = s.new_trace()
+    text = ''.join(line + '\n' for line in lines)
+    parts = [re.escape(item) + '\n' if kind == '=' else f'(?:{item})\n' if kind == '~' else f'(?:(?:{item})\n)*'
+             for kind, item in expected]
+    if re.fullmatch(''.join(parts), text):
+        return lines
+    e = max(e for e in range(len(parts) + 1) if re.match(''.join(parts[:e]), text))
+    a = text[:re.match(''.join(parts[:e]), text).end()].count('\n')
     want = repr(expected[e][1]) if e < len(expected) else 'the end'
     found = repr(lines[a]) if a < len(lines) else 'the end'
     raise Failure(f'trace line {a + 1} of the step: expected {want}, found {found}')
