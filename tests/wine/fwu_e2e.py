@@ -222,12 +222,13 @@ def missing_image(s):
     fatal_box(s, 'The firmware image (resource BINFILE) is missing from this program')
     check(not any('Flash Image' in line for line in s.new_trace()), 'an image was loaded')
 
-# Each run: what its ports lead to (a list: a device-sim with those arguments; a path) and its steps.
+# Each run: what its ports lead to (a list: a device-sim with those arguments; a path) and its steps. 'retry'
+# presses after a completed update and after "FAILED" in one process; the faults go in two runs of a size.
 RUNS = {
     'full-update': ({3: ['--pace']}, [full_update, close_ok]),
     'window': ({3: [], 12: [], 7: '/nonexistent/fwu-no-such-device'}, [startup, no_selection, ports_order, close_ok]),
-    'faults': ({3: ['--power-up-ms', '3000']},
-               [late_power_up, bad_flash_retry, line_faults, random_faults(7), random_faults(12), close_ok]),
+    'retry': ({3: ['--power-up-ms', '3000']}, [late_power_up, bad_flash_retry, random_faults(7), close_ok]),
+    'line-faults': ({3: []}, [line_faults, random_faults(12), close_ok]),
     'unopenable-port': ({4: []}, [unopenable_port]),
     'missing-image': ({3: []}, [missing_image]),
 }
