@@ -8,12 +8,15 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests/wine'))
-from fwu_wine import Session
+from far_end import FarEnd
+from lifetime import SRC, Run
+from wine_session import WineSession
 
-with Session(sys.argv[1]) as s:
+with Run() as run:
+    wine = WineSession(run, sys.argv[1])
     for n in (3, 12):
-        s.serve(n, s.host / 'tests/line-peer', ['--timeout-s', s.limit_s])
-    exe = s.wine('winepath', '-w', s.build / 'app/fwu.exe', capture_output=True, text=True).stdout.strip()
+        FarEnd(run, wine, n, SRC / 'build/host/tests/line-peer', ['--timeout-s', run.limit_s])
+    exe = wine.wine('winepath', '-w', wine.build / 'app/fwu.exe', capture_output=True, text=True).stdout.strip()
     for _ in range(int(sys.argv[2]) if len(sys.argv) > 2 else 5):
-        s.wine(s.build / 'bench/startup-time.exe', exe, '30', stdout=sys.stdout, timeout=60)
+        wine.wine(wine.build / 'bench/startup-time.exe', exe, '30', stdout=sys.stdout, timeout=60)
         sys.stdout.flush()

@@ -9,7 +9,10 @@ trace, status history, driver log, device-sim reports) are kept in --out (defaul
 when a step fails, or always with --keep.
 """
 import argparse, re, subprocess, sys, time
-from fwu_wine import Session, SetupError
+from driver import Driver
+from far_end import Devices
+from lifetime import Run, SetupError
+from wine_session import WineSession
 
 FLASH_BASE, BLOCK = 0x8004000, 1024
 UPDATE_S = '180'  # a whole update takes seconds; only a backstop
@@ -20,6 +23,14 @@ LINE_FAULTS = ('--fault block:5:drop --fault block:9:corrupt --fault block:13:sp
 
 class Failure(Exception):
     pass
+
+class Case(Driver):
+    """One fwu.exe run worked by the driver, with the device-sims on its ports and the size of the image
+    it carries padded to whole blocks, as the tool pads it."""
+    def __init__(self, run, build, host_build, image):
+        super().__init__(run, WineSession(run, build))
+        self.sims = Devices(run, self.wine, image, host_build)
+        self.size = -(-self.sims.image.stat().st_size // BLOCK) * BLOCK
 
 def check(ok, message):
     if not ok:
@@ -37,7 +48,7 @@ def show(s):
     items['ports'] = rows[1:] if rows[:1] == [r'\\.\com1'] else rows
     return items
 
-def update(s, port, want=COMPLETED, stop=('FAILED',), must=True):
+def select_and_press(s, port, want=COMPLETED, stop=('FAILED',), must=True):
     """Selects PORT, presses, waits for WANT (or a STOP text); the statuses read on the way."""
     check(s.drive('select', port)[0] == 0, f'no row {port} to select; rows: {show(s)["ports"]}')
     rc, lines = s.drive('press-and-wait', want, UPDATE_S, *stop, limit=210)
@@ -72,27 +83,18 @@ def attempt(s, port, ok, crc):
 
 def check_trace(s, expected):
     """The trace since the last check reads as EXPECTED, line for line; a run's first check covers the
-    header too. On a mismatch, says where."""
+    header too. On a mismatch, says where: after the longest run of EXPECTED that the trace starts with."""
     if s.trace_at == 0:
         expected = [('=', 'Running on windows version: a00'), ('=', ''), ('=', f'Flash Image Base {FLASH_BASE:#x}'),
                     ('=', f'Flash Image Size {s.size:#x} bytes')] + expected
-    lines, far, tries = s.new_trace(), (0, 0), [(0, 0)]  # (expected line, trace line) still to try
-    while tries:
-        e, a = tries.pop()
-        far = max(far, (a, e))
-        if e == len(expected):
-            if a == len(lines):
-                return lines
-            continue
-        kind, text = expected[e]
-        fits = a < len(lines) and (lines[a] == text if kind == '=' else re.fullmatch(text, lines[a]))
-        if kind == '*' and fits:
-            tries.append((e, a + 1))  # one more line for it, tried only after...
-        if kind == '*':
-            tries.append((e + 1, a))  # ...as few lines as it can take
-        elif fits:
-            tries.append((e + 1, a + 1))
-    a, e = far
+    lines = s.new_trace()
+    text = ''.join(line + '\n' for line in lines)
+    parts = [re.escape(item) + '\n' if kind == '=' else f'(?:{item})\n' if kind == '~' else f'(?:(?:{item})\n)*'
+             for kind, item in expected]
+    if re.fullmatch(''.join(parts), text):
+        return lines
+    e = max(e for e in range(len(parts) + 1) if re.match(''.join(parts[:e]), text))
+    a = text[:re.match(''.join(parts[:e]), text).end()].count('\n')
     want = repr(expected[e][1]) if e < len(expected) else 'the end'
     found = repr(lines[a]) if a < len(lines) else 'the end'
     raise Failure(f'trace line {a + 1} of the step: expected {want}, found {found}')
@@ -127,7 +129,7 @@ def close_ok(s):
 
 def full_update(s):
     """A whole update on a paced line: the statuses in their order, the whole trace."""
-    check_status_order(s, update(s, COM3))
+    check_status_order(s, select_and_press(s, COM3))
     s.shot('final')
     check_trace(s, attempt(s, COM3, True, passes(s.sims[3], s.size // BLOCK)))
 
@@ -152,14 +154,14 @@ def ports_order(s):
     """COM3 and COM12 with devices, COM7 mapped to nothing: the list offers the two, in port order; the
     com12 row reaches COM12's device only, and no press before reached either."""
     check(show(s)['ports'] == [COM3, COM12], f'rows {show(s)["ports"]}, expected {[COM3, COM12]}')
-    update(s, COM12)
+    select_and_press(s, COM12)
     check_trace(s, attempt(s, COM12, True, passes(s.sims[12], s.size // BLOCK)))
     report = s.sims[3].stop()[1]
     check('\n  line: 0 bytes in, 0 bytes out,' in report, f'the device on COM3 was spoken to: {report}')
 
 def late_power_up(s):
     """The device answers only from 3 s after the tool's first byte: the tool keeps calling."""
-    update(s, COM3)
+    select_and_press(s, COM3)
     trace = check_trace(s, attempt(s, COM3, True, passes(s.sims[3], s.size // BLOCK)))
     check(re.search(r'^  bytes ignored while unpowered or restarting: [1-9]', s.sims[3].log.read_text(), re.M),
           'the device heard nothing before it powered up')
@@ -167,8 +169,8 @@ def late_power_up(s):
 
 def bad_flash_retry(s):
     """One flash bit does not take at first: FAILED, and it stays; a press on the same port again completes."""
-    s.sim(3, ['--bad-flash', '0x08010000:1'], 'sim-bad-flash')
-    update(s, COM3, 'FAILED', [COMPLETED])
+    s.sims.start(3, ['--bad-flash', '0x08010000:1'], 'sim-bad-flash')
+    select_and_press(s, COM3, 'FAILED', [COMPLETED])
     s.shot('failed')
     size = (s.files / 'trace.txt').stat().st_size
     time.sleep(1)
@@ -184,8 +186,8 @@ def bad_flash_retry(s):
 def line_faults(s):
     """Replies to blocks dropped, corrupted, split, late and after noise, a refused verification, a lost
     first contact reply: each costs one resend at most, and the update completes."""
-    s.sim(3, LINE_FAULTS, 'sim-line-faults')
-    update(s, COM3)
+    s.sims.start(3, LINE_FAULTS, 'sim-line-faults')
+    select_and_press(s, COM3)
     passes(s.sims[3], s.size // BLOCK + 4)  # four blocks sent twice; the late reply still counts
     trace = s.new_trace()
     for pattern, want, what in (('TIMEOUT$', 4, 'block timeouts'), ('^Verifying address', 2, 'verification requests'),
@@ -197,8 +199,8 @@ def random_faults(seed):
     """Random faults on every kind of reply: "Programming Completed" only with the flash verified by
     the device, "FAILED" only where its flash really differs."""
     def step(s):
-        sim = s.sim(3, ['--random-faults', f'4:{seed}'], f'sim-random-faults-{seed}')
-        status = (update(s, COM3, must=False) or [''])[-1]
+        sim = s.sims.start(3, ['--random-faults', f'4:{seed}'], f'sim-random-faults-{seed}')
+        status = (select_and_press(s, COM3, must=False) or [''])[-1]
         report = sim.wait(30)[1] if status == COMPLETED else sim.stop()[1]
         check(status in (COMPLETED, 'FAILED'), f'neither completed nor failed: "{status}"')
         check(status != COMPLETED or '\n  result: pass' in report, f'completed, but: {report}')
@@ -211,7 +213,7 @@ def random_faults(seed):
 def unopenable_port(s):
     """COM4 listed at start, gone before the press: the fatal box; the trace ends with the open line."""
     check(show(s)['ports'] == [COM4], f'rows {show(s)["ports"]}, expected {[COM4]}')
-    s.map(4, None)
+    s.wine.map(4, None)
     check(s.drive('select', COM4)[0] == 0 and s.drive('press')[0] == 0, 'no press on COM4')
     fatal_box(s, 'Unable to open serial port. In use already, or not present')
     check_trace(s, [('=', f' . Opening serial port {COM4} at 115200 baud')])
@@ -220,12 +222,13 @@ def missing_image(s):
     fatal_box(s, 'The firmware image (resource BINFILE) is missing from this program')
     check(not any('Flash Image' in line for line in s.new_trace()), 'an image was loaded')
 
-# Each run: what its ports lead to (a list: a device-sim with those arguments; a path) and its steps.
+# Each run: what its ports lead to (a list: a device-sim with those arguments; a path) and its steps. 'retry'
+# presses after a completed update and after "FAILED" in one process; the faults go in two runs of a size.
 RUNS = {
     'full-update': ({3: ['--pace']}, [full_update, close_ok]),
     'window': ({3: [], 12: [], 7: '/nonexistent/fwu-no-such-device'}, [startup, no_selection, ports_order, close_ok]),
-    'faults': ({3: ['--power-up-ms', '3000']},
-               [late_power_up, bad_flash_retry, line_faults, random_faults(7), random_faults(12), close_ok]),
+    'retry': ({3: ['--power-up-ms', '3000']}, [late_power_up, bad_flash_retry, random_faults(7), close_ok]),
+    'line-faults': ({3: []}, [line_faults, random_faults(12), close_ok]),
     'unopenable-port': ({4: []}, [unopenable_port]),
     'missing-image': ({3: []}, [missing_image]),
 }
@@ -240,11 +243,11 @@ def main():
     ports, steps = RUNS[a.run]
     out, started, step = a.out or f'{a.build}/fwu-e2e/{a.run}', time.monotonic(), 'setting up'
     try:
-        with Session(a.build, a.host_build, out, a.keep, a.image, limit_s=380) as s:  # CTest's is 420
-            s.size = -(-s.image.stat().st_size // BLOCK) * BLOCK  # padded to whole blocks
+        with Run(out, a.keep, limit_s=380) as run:  # CTest's is 420
+            s = Case(run, a.build, a.host_build, a.image)
             for n, to in ports.items():
-                s.sim(n, to) if isinstance(to, list) else s.map(n, to)
-            s.start_fwu(s.build / 'tests/win32/fwu-without-image.exe' if a.run == 'missing-image' else None)
+                s.sims.start(n, to) if isinstance(to, list) else s.wine.map(n, to)
+            s.start_fwu(s.wine.build / 'tests/win32/fwu-without-image.exe' if a.run == 'missing-image' else None)
             for run_step in steps:
                 step = run_step.__name__.replace('_', '-')
                 run_step(s)
