@@ -1,9 +1,10 @@
-// line-relay --link-a PATH --link-b PATH [--bits-per-char N] [--packet-bytes N]
-//            [--latency-ms N] [--timeout-s N]
+// line-relay LINK_A LINK_B [BITS_PER_CHARACTER [TIMEOUT_S]]
 // Joins two pseudo-terminals, published as symlinks at the two paths, as if
-// by a serial line through two USB-serial adapters (see line_relay.h), in
-// real time. Ends when signalled or after N seconds (120), and reports the
-// traffic each way and how late the latest delivery was against its schedule.
+// by a serial line through two USB-serial adapters (see line_relay.h: 62-byte
+// packets, a 16 ms latency timer) at 115200 baud with 11 bits a character
+// (8E1) or as many as given, in real time. Ends when signalled or after
+// TIMEOUT_S seconds (120), and reports the traffic each way and how late the
+// latest delivery was against its schedule.
 #include <poll.h>
 #include <signal.h>
 #include <time.h>
@@ -14,7 +15,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "sim/pty_line.h"
@@ -34,23 +34,6 @@ static double monotonic_us()
     return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
 }
 
-static bool parse_number(const char *text, long low, long high, long &value)
-{
-    char *end = nullptr;
-    errno = 0;
-    value = std::strtol(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
-}
-
-static int usage(const char *problem)
-{
-    std::fprintf(stderr,
-                 "line-relay: %s\nusage: line-relay --link-a PATH --link-b PATH [--bits-per-char N] "
-                 "[--packet-bytes N] [--latency-ms N] [--timeout-s N]\n",
-                 problem);
-    return 2;
-}
-
 // A packet the receiving program's pseudo-terminal has no room for is lost,
 // as it would be from an adapter whose host stops reading.
 static size_t deliver(int fd, const std::vector<uint8_t> &packet)
@@ -61,37 +44,15 @@ static size_t deliver(int fd, const std::vector<uint8_t> &packet)
 
 int main(int argc, char **argv)
 {
-    std::string links[2];
-    long bits = 11, packet_bytes = 62, latency_ms = 16, timeout_s = 120;
-    for (int i = 1; i < argc; i += 2) {
-        const char *name = argv[i];
-        if (i + 1 >= argc)
-            return usage("missing value");
-        const char *value = argv[i + 1];
-        bool good = true;
-        if (std::strcmp(name, "--link-a") == 0)
-            links[0] = value;
-        else if (std::strcmp(name, "--link-b") == 0)
-            links[1] = value;
-        else if (std::strcmp(name, "--bits-per-char") == 0)
-            good = parse_number(value, 1, 64, bits);
-        else if (std::strcmp(name, "--packet-bytes") == 0)
-            good = parse_number(value, 1, 4096, packet_bytes);
-        else if (std::strcmp(name, "--latency-ms") == 0)
-            good = parse_number(value, 0, 10000, latency_ms);
-        else if (std::strcmp(name, "--timeout-s") == 0)
-            good = parse_number(value, 1, 86400, timeout_s);
-        else
-            return usage("unknown option");
-        if (!good)
-            return usage("bad value");
-    }
-    if (links[0].empty() || links[1].empty() || links[0] == links[1])
-        return usage("two different link paths are needed");
     RelayTiming timing;
-    timing.bits_per_char = static_cast<int>(bits);
-    timing.packet_bytes = static_cast<size_t>(packet_bytes);
-    timing.latency_us = latency_ms * 1000.0;
+    long timeout_s = argc > 4 ? std::atol(argv[4]) : 120;
+    timing.bits_per_char = argc > 3 ? std::atoi(argv[3]) : 11;
+    if (argc < 3 || argc > 5 || timing.bits_per_char < 5 || timing.bits_per_char > 13 || timeout_s <= 0 ||
+        std::string(argv[1]) == argv[2]) {
+        std::fputs("usage: line-relay LINK_A LINK_B [BITS_PER_CHARACTER (11) [TIMEOUT_S (120)]]\n", stderr);
+        return 2;
+    }
+    const std::string links[2] = {argv[1], argv[2]};
 
     // The signals stay blocked except inside the wait, so none is missed.
     sigset_t stops, waiting;
