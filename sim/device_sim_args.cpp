@@ -27,10 +27,14 @@ const char DEVICE_SIM_USAGE[] =
     "  --random-faults PERCENT[:SEED]  each reply meets a random fault with this chance\n"
     "  --linger-ms N         keep answering N ms after acknowledging a reset (default 1000)\n"
     "  --timeout-s N         give up after N s (default 120)\n"
+    "  --stop-after-blocks N end once N blocks are written and acknowledged: a quick line check\n"
     "  --trace               one line per read, write and request on standard error\n"
     "Prints 'device-sim: line ready at PATH' when the tool may open the line, and a report at the\n"
-    "end. Exit 0 when a reset was acknowledged and the flash holds the image (if given), 1\n"
-    "otherwise or on timeout, 2 on a bad command line.\n";
+    "end, with a verdict on the line's settings when on a serial port (--port). Ends by itself\n"
+    "after the reset and its linger, at --timeout-s, or on a stop (Ctrl-C, a signal). Exit 0 when\n"
+    "a reset was acknowledged, the flash holds the image (if given) and, with --port, the line\n"
+    "was right; 1 otherwise or on timeout; 2 on a bad command line or a port that cannot be\n"
+    "used (absent, not a serial device, in use).\n";
 
 namespace {
 
@@ -105,6 +109,7 @@ bool parse_random_faults(const std::string &text, SimConfig &config)
 enum OptionId {
     OPT_LINK = 256, OPT_PORT, OPT_IMAGE, OPT_PACE, OPT_POWER_UP, OPT_REPLY_DELAY, OPT_LATE, OPT_SPLIT_PAUSE,
     OPT_RESTART, OPT_FLASH_KIB, OPT_FAULT, OPT_BAD_FLASH, OPT_RANDOM_FAULTS, OPT_LINGER, OPT_TIMEOUT, OPT_TRACE,
+    OPT_STOP_AFTER_BLOCKS,
 };
 
 const option OPTIONS[] = {
@@ -125,6 +130,7 @@ const option OPTIONS[] = {
     {"linger-ms", required_argument, nullptr, OPT_LINGER},
     {"timeout-s", required_argument, nullptr, OPT_TIMEOUT},
     {"trace", no_argument, nullptr, OPT_TRACE},
+    {"stop-after-blocks", required_argument, nullptr, OPT_STOP_AFTER_BLOCKS},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -158,6 +164,8 @@ bool apply_option(int id, const std::string &value, DeviceSimArgs &args)
         return parse_number(value, 0, MAX_MS, args.linger_ms);
     case OPT_TIMEOUT:
         return parse_number(value, 1, 24 * 3600, args.timeout_s);
+    case OPT_STOP_AFTER_BLOCKS:
+        return parse_number(value, 1, UINT32_MAX, args.stop_after_blocks);
     case OPT_FLASH_KIB:
         if (!parse_number(value, 1, MAX_FLASH_KIB, kib))
             return false;

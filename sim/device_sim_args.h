@@ -13,6 +13,7 @@ struct DeviceSimArgs {
     SimConfig config;
     uint32_t timeout_s = 120;
     uint32_t linger_ms = 1000;
+    uint32_t stop_after_blocks = 0;  // 0: run until the reset
     bool trace = false;
     bool help = false;
 };

@@ -1,7 +1,7 @@
 // device-sim: the simulated boot loader behind a real serial line, for
 // end-to-end runs of the update tool. Runs until the tool has reset the
-// device (plus a linger), then reports what the device saw and whether its
-// flash holds the expected image.
+// device (plus a linger), then reports what the device saw, whether its
+// flash holds the expected image and what the line itself showed.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,7 +12,8 @@
 #include "sim/device_sim_args.h"
 #include "sim/line_loop.h"
 #include "sim/line_pump.h"
-#include "sim/pty_line.h"
+#include "sim/line_stats.h"
+#include "sim/sim_line.h"
 
 namespace {
 
@@ -39,10 +40,12 @@ const char *end_text(const LineRun &run)
     switch (run.end) {
     case LINE_RESET_DONE:
         return "the device was reset and has lingered";
+    case LINE_BLOCKS_DONE:
+        return "the blocks asked for were written and acknowledged";
     case LINE_TIMED_OUT:
         return "timed out";
     case LINE_STOPPED:
-        return "stopped by a signal";
+        return "stopped by a signal or Ctrl-C";
     default:
         return "the line failed";
     }
@@ -101,12 +104,12 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
 
-    catch_stop_signals();  // from here on a stop still removes the link
-    SerialLine line;
-    bool opened = args.link.empty() ? open_serial_line(line, args.port, error) : open_pty_line(line, args.link, error);
+    line_catch_stops();  // from here on a stop still removes the link
+    SimLine line;
+    bool opened = args.link.empty() ? line_open_port(line, args.port, error) : line_open_link(line, args.link, error);
     if (!opened) {
         std::fprintf(stderr, "device-sim: %s\n", error.c_str());
-        return EXIT_FAIL;
+        return EXIT_USAGE;
     }
     std::printf("device-sim: line ready at %s\n", args.link.empty() ? args.port.c_str() : args.link.c_str());
     std::fflush(stdout);
@@ -115,11 +118,23 @@ int main(int argc, char **argv)
     sim_init(device, args.config);
     LinePump pump;
     pump_init(pump, args.config.pace, args.linger_ms);
-    LineRun run = run_line(line.fd, pump, device, args.timeout_s, args.trace);
-    close_line(line);
+    LineLimits limits;
+    limits.timeout_s = args.timeout_s;
+    limits.stop_after_blocks = args.stop_after_blocks;
+    LineRun run = run_line(line, pump, device, limits, args.trace);
+    LineErrors errors = line_errors(line);
+    line_close(line);
 
     bool holds = report(args, image, device, pump, run);
-    bool passed = run.end == LINE_RESET_DONE && pump.reset_acknowledged && holds;
+    // Only a serial port of its own says how the tool's end is set; the
+    // simulator's pseudo-terminal carries no wire timing and no parity.
+    LineFigures figures = line_figures(run.log, device.heard);
+    bool on_port = args.link.empty();
+    LineVerdict verdict{};
+    if (on_port)
+        verdict = line_verdict(figures, errors);
+    print_line_section(stdout, figures, errors, on_port ? &verdict : nullptr);
+    bool passed = run.end == LINE_RESET_DONE && pump.reset_acknowledged && holds && (!on_port || verdict.right);
     std::printf("  result: %s\n", passed ? "pass" : "FAIL");
     return passed ? EXIT_PASS : EXIT_FAIL;
 }

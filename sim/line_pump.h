@@ -11,7 +11,19 @@
 
 #include "sim/boot_loader.h"
 
-constexpr int64_t PUMP_SILENCE_US = 5000;  // a longer gap ends whatever request was pending
+// A USB-serial adapter hands a request over in pieces: about 6 ms apart
+// while its buffer fills, and a short last piece held back until its 16 ms
+// latency timer runs out, which the reader may see a Windows timer tick
+// (15.6 ms) later still. No gap inside a request is longer than this.
+constexpr int64_t ADAPTER_GAP_MAX_US = 16000 + 15600;
+// The tool repeats an unanswered contact or reset request only after its
+// 100 ms read has run out (about 110 ms from one to the next).
+constexpr int64_t TOOL_REPEAT_GAP_US = 100000;
+// A longer gap ends whatever request was pending: a damaged request is
+// dropped before the tool repeats it, and a whole one is never cut.
+constexpr int64_t PUMP_SILENCE_US = 50000;
+static_assert(PUMP_SILENCE_US > ADAPTER_GAP_MAX_US && PUMP_SILENCE_US < TOOL_REPEAT_GAP_US,
+              "the silence must outlast an adapter's gaps and end before the tool repeats itself");
 constexpr int64_t PUMP_NEVER = INT64_MAX;
 constexpr int PUMP_RESET_REPLY_LEN = 5;
 

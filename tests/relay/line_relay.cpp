@@ -6,7 +6,7 @@
 void relay_send(RelayDirection &line, const RelayTiming &timing, double now_us,
                 const uint8_t *data, size_t length)
 {
-    const double char_us = timing.bits_per_char * 1e6 / LINE_BAUD;
+    const double char_us = timing.bits_per_char * 1e6 / RELAY_BAUD;
     for (size_t i = 0; i < length; ++i) {
         line.wire_free_us = std::max(now_us, line.wire_free_us) + char_us;
         line.pending.push_back({data[i], line.wire_free_us});

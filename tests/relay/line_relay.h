@@ -15,7 +15,7 @@
 #include <deque>
 #include <vector>
 
-constexpr double LINE_BAUD = 115200;
+constexpr double RELAY_BAUD = 115200;
 
 struct RelayTiming {
     int bits_per_char = 11;     // 8E1: start, 8 data, parity, stop

@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/pty_line.h"
+#include "sim/sim_line.h"
 #include "tests/relay/line_relay.h"
 
 static volatile sig_atomic_t stop_signal = 0;
@@ -65,11 +65,11 @@ int main(int argc, char **argv)
     }
     sigprocmask(SIG_BLOCK, &stops, &waiting);
 
-    SerialLine lines[2];
+    SimLine lines[2];
     std::string error;
-    if (!open_pty_line(lines[0], links[0], error) || !open_pty_line(lines[1], links[1], error)) {
+    if (!line_open_link(lines[0], links[0], error) || !line_open_link(lines[1], links[1], error)) {
         std::fprintf(stderr, "line-relay: %s\n", error.c_str());
-        close_line(lines[0]);
+        line_close(lines[0]);
         return 1;
     }
     std::printf("line-relay: line ready at %s and %s\n", links[0].c_str(), links[1].c_str());
@@ -86,7 +86,7 @@ int main(int argc, char **argv)
         double wake = std::min({deadline, relay_next_due(sent[0], timing), relay_next_due(sent[1], timing)});
         double wait_us = std::max(0.0, wake - now);
         timespec wait{static_cast<time_t>(wait_us / 1e6), static_cast<long>(std::fmod(wait_us, 1e6) * 1e3)};
-        pollfd ready[2] = {{lines[0].fd, POLLIN, 0}, {lines[1].fd, POLLIN, 0}};
+        pollfd ready[2] = {{static_cast<int>(lines[0].handle), POLLIN, 0}, {static_cast<int>(lines[1].handle), POLLIN, 0}};
         int count = ppoll(ready, 2, &wait, &waiting);
         if (count < 0 && errno != EINTR) {
             std::perror("line-relay: poll");
@@ -96,7 +96,7 @@ int main(int argc, char **argv)
             if (!(ready[i].revents & POLLIN))
                 continue;
             uint8_t chunk[4096];
-            ssize_t n = read(lines[i].fd, chunk, sizeof chunk);
+            ssize_t n = read(static_cast<int>(lines[i].handle), chunk, sizeof chunk);
             if (n > 0)
                 relay_send(sent[i], timing, monotonic_us(), chunk, static_cast<size_t>(n));
         }
@@ -104,7 +104,7 @@ int main(int argc, char **argv)
             double due = 0;
             while (relay_take(sent[i], timing, monotonic_us(), packet, due)) {
                 max_late_us = std::max(max_late_us, monotonic_us() - due);
-                lost += deliver(lines[1 - i].fd, packet);
+                lost += deliver(static_cast<int>(lines[1 - i].handle), packet);
             }
         }
     }
@@ -114,7 +114,7 @@ int main(int argc, char **argv)
                 static_cast<unsigned long long>(sent[1].bytes), static_cast<unsigned long long>(sent[1].packets),
                 max_late_us, lost, stop_signal == 0 ? " (timed out)" : "");
     std::fflush(stdout);
-    close_line(lines[0]);
-    close_line(lines[1]);
+    line_close(lines[0]);
+    line_close(lines[1]);
     return 0;
 }

@@ -1,0 +1,114 @@
+// The line pump's framing silence, in virtual time: a request that comes in
+// the pieces a USB-serial adapter makes of it is taken whole, and a damaged
+// or cut-off one is dropped before the tool repeats it.
+#include <gtest/gtest.h>
+
+#include "protocol/frame.h"
+#include "sim/line_pump.h"
+#include "tests/support/job_harness.h"
+
+namespace {
+
+const int64_t MS = 1000;
+
+Bytes block_request(size_t size)
+{
+    Bytes frame{0x04, 0x2B, 0xF5, 0x08, 0x00, 0x40, 0x00, static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)};
+    for (size_t i = 0; i < size; ++i)
+        frame.push_back(static_cast<uint8_t>(i * 7));
+    return sealed(frame);
+}
+
+Bytes contact_request()
+{
+    return {0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0x42, 0x5A};
+}
+
+struct Line {
+    BootLoader device;
+    LinePump pump;
+    std::vector<uint8_t> out;
+};
+
+void start(Line &line)
+{
+    sim_init(line.device, SimConfig{});
+    pump_init(line.pump, false, 0);
+}
+
+// Bytes read at `at_us`, after the pump has done all it had to do before then.
+void read_at(Line &line, const uint8_t *bytes, size_t count, int64_t at_us)
+{
+    while (pump_next_event_us(line.pump, line.device) < at_us)
+        pump_advance(line.pump, line.device, pump_next_event_us(line.pump, line.device), line.out);
+    pump_received(line.pump, line.device, bytes, count, at_us);
+}
+
+// Runs the pump's events up to `at_us`.
+void run_until(Line &line, int64_t at_us)
+{
+    while (pump_next_event_us(line.pump, line.device) <= at_us)
+        pump_advance(line.pump, line.device, pump_next_event_us(line.pump, line.device), line.out);
+    pump_advance(line.pump, line.device, at_us, line.out);
+}
+
+TEST(LinePump, TakesABlockInAnAdaptersPiecesWithItsLastOneHeldBack)
+{
+    Line line;
+    start(line);
+    Bytes block = block_request(1024);
+    ASSERT_EQ(block.size(), 1035u);
+    // 62-byte pieces 6 ms apart (a full-speed adapter's packets), and the
+    // short last piece held until the latency timer ran out, a tick late.
+    const size_t piece = 62;
+    int64_t at = 1000 * MS;
+    size_t done = 0;
+    while (block.size() - done > piece) {
+        read_at(line, block.data() + done, piece, at);
+        done += piece;
+        at += 6 * MS;
+    }
+    read_at(line, block.data() + done, block.size() - done, at - 6 * MS + ADAPTER_GAP_MAX_US);
+    run_until(line, at + 200 * MS);
+    EXPECT_EQ(line.device.blocks_written, 1u);
+    EXPECT_EQ(line.device.frames_rejected, 0u);
+    ASSERT_FALSE(line.out.empty());  // acknowledged
+    EXPECT_EQ(line.out[2], 0xF5);
+}
+
+TEST(LinePump, DropsADamagedRequestBeforeTheToolRepeatsIt)
+{
+    Line line;
+    start(line);
+    Bytes damaged = contact_request();
+    damaged[5] ^= 0x10;
+    read_at(line, damaged.data(), damaged.size(), 0);
+    run_until(line, TOOL_REPEAT_GAP_US - MS);
+    EXPECT_EQ(line.device.frames_rejected, 1u);
+    EXPECT_TRUE(line.out.empty());  // no answer to a damaged request
+    Bytes contact = contact_request();
+    read_at(line, contact.data(), contact.size(), TOOL_REPEAT_GAP_US);
+    run_until(line, TOOL_REPEAT_GAP_US + 20 * MS);
+    EXPECT_EQ(line.device.requests[SIM_CONTACT], 1u);
+    EXPECT_FALSE(line.out.empty());
+}
+
+TEST(LinePump, DropsACutOffRequestOnceTheLineFallsSilent)
+{
+    Line line;
+    start(line);
+    Bytes block = block_request(64);
+    read_at(line, block.data(), 30, 0);  // the rest never comes
+    EXPECT_EQ(pump_next_event_us(line.pump, line.device), line.pump.origin_us + PUMP_SILENCE_US + 1);
+    run_until(line, PUMP_SILENCE_US);
+    EXPECT_EQ(line.device.frames_rejected, 0u);  // not yet silent
+    run_until(line, PUMP_SILENCE_US + 1);
+    EXPECT_EQ(line.device.frames_rejected, 1u);
+    Bytes contact = contact_request();
+    read_at(line, contact.data(), contact.size(), TOOL_REPEAT_GAP_US);
+    run_until(line, TOOL_REPEAT_GAP_US + 20 * MS);
+    EXPECT_EQ(line.device.requests[SIM_CONTACT], 1u);
+    EXPECT_EQ(line.device.blocks_written, 0u);
+}
+
+}  // namespace
