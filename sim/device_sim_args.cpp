@@ -10,8 +10,8 @@
 const char DEVICE_SIM_USAGE[] =
     "usage: device-sim (--link PATH | --port DEVICE) [options]\n"
     "The simulated boot loader (node 4, function 0x2B) behind a serial line, 115200 8E1.\n"
-    "  --link PATH           make a pseudo-terminal and link PATH to its device end\n"
-    "  --port DEVICE         use an existing serial device instead\n"
+    "  --link PATH           make a pseudo-terminal and link PATH to its device end (Linux)\n"
+    "  --port DEVICE         use a serial port instead: /dev/ttyUSB0, or COM7 on Windows\n"
     "  --image FILE          expect the flash to end up holding FILE, zero-padded to whole KiB\n"
     "  --pace                bytes take their wire time (11 bits at 115200 baud) both ways\n"
     "  --power-up-ms N       deaf until N ms after the tool's first byte (default 0)\n"
@@ -27,14 +27,20 @@ const char DEVICE_SIM_USAGE[] =
     "  --random-faults PERCENT[:SEED]  each reply meets a random fault with this chance\n"
     "  --linger-ms N         keep answering N ms after acknowledging a reset (default 1000)\n"
     "  --timeout-s N         give up after N s (default 120)\n"
-    "  --stop-after-blocks N end once N blocks are written and acknowledged: a quick line check\n"
+    "  --stop-after-blocks N end once N blocks are written and acknowledged: a line check alone\n"
     "  --trace               one line per read, write and request on standard error\n"
+    "Options may be abbreviated and take their value as --opt=VALUE too.\n"
     "Prints 'device-sim: line ready at PATH' when the tool may open the line, and a report at the\n"
-    "end, with a verdict on the line's settings when on a serial port (--port). Ends by itself\n"
-    "after the reset and its linger, at --timeout-s, or on a stop (Ctrl-C, a signal). Exit 0 when\n"
-    "a reset was acknowledged, the flash holds the image (if given) and, with --port, the line\n"
-    "was right; 1 otherwise or on timeout; 2 on a bad command line or a port that cannot be\n"
-    "used (absent, not a serial device, in use).\n";
+    "end. Its section 'serial line' gives the errors the port's driver counted (or 'not\n"
+    "available'), the bits per character measured from when each block's bytes were read, and\n"
+    "the time from each reply to the tool's next request; with --port, a verdict: right is 11\n"
+    "bits per character (8E1) and no parity or framing error. The bench rigs (two USB-serial\n"
+    "adapters and a null-modem cable) are in docs/bench.md.\n"
+    "Ends by itself after the reset and its linger, at --timeout-s, or on Ctrl-C or a signal.\n"
+    "Exit status: 0 when a reset was acknowledged and the flash holds the image (if given), or,\n"
+    "with --stop-after-blocks, once those blocks are in; with --port only if the verdict is\n"
+    "right as well. 1 otherwise or on timeout. 2 on a bad command line or a port that cannot be\n"
+    "used (absent, not a serial device, in use by another program).\n";
 
 namespace {
 
