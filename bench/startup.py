@@ -8,14 +8,14 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / 'tests/wine'))
-from far_end import FarEnd
+from far_end import linked
 from lifetime import SRC, Run
 from wine_session import WineSession
 
 with Run() as run:
     wine = WineSession(run, sys.argv[1])
     for n in (3, 12):
-        FarEnd(run, wine, n, SRC / 'build/host/tests/line-peer', ['--timeout-s', run.limit_s])
+        linked(run, wine, n, SRC / 'build/host/tests/line-peer', ['--timeout-s', run.limit_s])
     exe = wine.wine('winepath', '-w', wine.build / 'app/fwu.exe', capture_output=True, text=True).stdout.strip()
     for _ in range(int(sys.argv[2]) if len(sys.argv) > 2 else 5):
         wine.wine(wine.build / 'bench/startup-time.exe', exe, '30', stdout=sys.stdout, timeout=60)

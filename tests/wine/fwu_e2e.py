@@ -10,7 +10,7 @@ when a step fails, or always with --keep.
 """
 import argparse, re, subprocess, sys, time
 from driver import Driver
-from far_end import Devices
+from far_end import Devices, FarEnd
 from lifetime import Run, SetupError
 from wine_session import WineSession
 
@@ -210,6 +210,39 @@ def random_faults(seed):
     step.__name__ = f'random_faults_{seed}'
     return step
 
+def relay(s, bits):
+    """COM3 and COM4 become the two ends of one line through two USB-serial adapters (line-relay: 62-byte
+    packets, 16 ms latency) at 115200 baud and BITS a character."""
+    ends = [s.run.dir / f'relay-{bits}-{end}' for end in 'ab']
+    FarEnd(s.run, [s.sims.program.parents[1] / 'tests/line-relay', *ends, bits, s.run.limit_s], f'relay-{bits}')
+    s.wine.map(3, ends[0])
+    s.wine.map(4, ends[1])
+
+def windows_sim(s, name, args=()):
+    """device-sim.exe of the build on COM4, in fwu.exe's Wine session."""
+    return FarEnd(s.run, [s.wine.loader, s.wine.build / 'sim/device-sim.exe', '--port', 'COM4', '--image',
+                          f'Z:{s.sims.image}', '--timeout-s', 120, *args], name, env=s.wine.env, ready_s=30)
+
+def adapter_line(s):
+    """Both ends Windows programs over the relay at 11 bits a character (8E1): a whole update, and the
+    simulator's line section reads 11 bits per character with a right verdict."""
+    sim = windows_sim(s, 'sim-com4-8e1')
+    select_and_press(s, COM3)
+    rc, report = sim.wait(30)
+    check(rc == 0 and '\n  result: pass\n' in report, f'device-sim.exe exit {rc}: {report}')
+    check(re.search(r'^    bits per character: 1(0\.[5-9]|1\.[0-4]) ', report, re.M), f'not 11 bits: {report}')
+    check('\n    verdict: right: ' in report, f'no right verdict: {report}')
+
+def adapter_line_without_parity(s):
+    """The relay at 10 bits a character, as a tool sending 8N1 would: a dozen blocks settle the verdict,
+    which says so and fails the simulator."""
+    relay(s, 10)
+    sim = windows_sim(s, 'sim-com4-8n1', ['--stop-after-blocks', '12'])
+    check(s.drive('select', COM3)[0] == 0 and s.drive('press')[0] == 0, 'no press on COM3')
+    rc, report = sim.wait(60)
+    verdict = '\n    verdict: WRONG: 10.0 bits per character: the tool sends without parity\n'
+    check(rc == 1 and verdict in report, f'device-sim.exe exit {rc}: {report}')
+
 def unopenable_port(s):
     """COM4 listed at start, gone before the press: the fatal box; the trace ends with the open line."""
     check(show(s)['ports'] == [COM4], f'rows {show(s)["ports"]}, expected {[COM4]}')
@@ -222,8 +255,9 @@ def missing_image(s):
     fatal_box(s, 'The firmware image (resource BINFILE) is missing from this program')
     check(not any('Flash Image' in line for line in s.new_trace()), 'an image was loaded')
 
-# Each run: what its ports lead to (a list: a device-sim with those arguments; a path) and its steps. 'retry'
-# presses after a completed update and after "FAILED" in one process; the faults go in two runs of a size.
+# Each run: what its ports lead to (a list: a device-sim with those arguments; a path; a function that maps
+# them) and its steps. 'retry' presses after a completed update and after "FAILED" in one process; the faults
+# go in two runs of a size.
 RUNS = {
     'full-update': ({3: ['--pace']}, [full_update, close_ok]),
     'window': ({3: [], 12: [], 7: '/nonexistent/fwu-no-such-device'}, [startup, no_selection, ports_order, close_ok]),
@@ -231,6 +265,7 @@ RUNS = {
     'line-faults': ({3: []}, [line_faults, random_faults(12), close_ok]),
     'unopenable-port': ({4: []}, [unopenable_port]),
     'missing-image': ({3: []}, [missing_image]),
+    'adapter-line': ({3: lambda s: relay(s, 11)}, [adapter_line, adapter_line_without_parity, close_ok]),
 }
 
 def main():
@@ -246,7 +281,7 @@ def main():
         with Run(out, a.keep, limit_s=380) as run:  # CTest's is 420
             s = Case(run, a.build, a.host_build, a.image)
             for n, to in ports.items():
-                s.sims.start(n, to) if isinstance(to, list) else s.wine.map(n, to)
+                to(s) if callable(to) else s.sims.start(n, to) if isinstance(to, list) else s.wine.map(n, to)
             s.start_fwu(s.wine.build / 'tests/win32/fwu-without-image.exe' if a.run == 'missing-image' else None)
             for run_step in steps:
                 step = run_step.__name__.replace('_', '-')

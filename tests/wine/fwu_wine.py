@@ -12,7 +12,7 @@ way out (lifetime.py).
 """
 import argparse, os, sys, time
 from driver import Driver
-from far_end import Devices, FarEnd
+from far_end import Devices, linked
 from lifetime import Run, SetupError
 from wine_session import WineSession
 
@@ -39,7 +39,7 @@ def update_on_com3(a):
 def port_tests(a):
     with Run() as run:
         wine = WineSession(run, a.build)
-        FarEnd(run, wine, 5, a.line_peer, ['--timeout-s', run.limit_s + 30], 'line-peer')
+        linked(run, wine, 5, a.line_peer, ['--timeout-s', run.limit_s + 30], 'line-peer')
         return wine.wine(a.test_exe, *a.test_args, env=dict(wine.env, FWU_TEST_PORT=r'\\.\com5'),
                          timeout=run.limit_s - 10).returncode
 
