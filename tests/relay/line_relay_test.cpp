@@ -66,44 +66,27 @@ TEST(LineRelay, BlockArrivesInFullPacketsAndATailAfterTheLatency)
     expect_block_timing(10);  // 8N1
 }
 
-TEST(LineRelay, ExactlyFullPacketArrivesWithItsLastByte)
+// Packet sizes and times (µs) of a few bursts (time, byte count) at 8E1.
+void expect_packets(const std::vector<std::pair<double, int>> &bursts, const std::vector<std::pair<size_t, double>> &want)
 {
-    std::vector<Packet> packets = run(RelayTiming{}, {{0, 62}});
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_NEAR(packets[0].at_us, 62 * 11e6 / 115200, 0.01);
+    std::vector<Packet> packets = run(RelayTiming{}, bursts);
+    ASSERT_EQ(packets.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(packets[i].bytes.size(), want[i].first) << "packet " << i;
+        EXPECT_NEAR(packets[i].at_us, want[i].second, 0.01) << "packet " << i;
+    }
 }
 
-TEST(LineRelay, ShortReplyArrivesOnceTheLatencyRunsOut)
+TEST(LineRelay, ShortBurstsWaitForTheLatencyAndMergeOnlyWhileTheyWait)
 {
-    std::vector<Packet> packets = run(RelayTiming{}, {{1000, 15}});
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].bytes.size(), 15u);
-    EXPECT_NEAR(packets[0].at_us, 1000 + 11e6 / 115200 + 16000, 0.01);
-}
-
-TEST(LineRelay, BurstsMergeOnlyWhileTheAdapterWaits)
-{
-    const double char_us = 11e6 / 115200;
-    std::vector<Packet> apart = run(RelayTiming{}, {{0, 10}, {30000, 10}});
-    ASSERT_EQ(apart.size(), 2u);
-    EXPECT_NEAR(apart[1].at_us, 30000 + char_us + 16000, 0.01);
-
-    std::vector<Packet> close = run(RelayTiming{}, {{0, 10}, {10000, 10}});
-    ASSERT_EQ(close.size(), 1u);
-    EXPECT_EQ(close[0].bytes.size(), 20u);
-
-    // The timer cuts a packet out of a burst still on the wire.
-    std::vector<Packet> cut = run(RelayTiming{}, {{0, 10}, {15000, 60}});
-    ASSERT_EQ(cut.size(), 2u);
-    EXPECT_EQ(cut[0].bytes.size(), 21u);
-    EXPECT_NEAR(cut[0].at_us, char_us + 16000, 0.01);
-
+    const double c = 11e6 / 115200;  // one character's time
+    expect_packets({{0, 62}}, {{62, 62 * c}});                       // a full packet goes with its last byte
+    expect_packets({{1000, 15}}, {{15, 1000 + c + 16000}});          // a reply alone waits the latency
+    expect_packets({{0, 10}, {30000, 10}}, {{10, c + 16000}, {10, 30000 + c + 16000}});
+    expect_packets({{0, 10}, {10000, 10}}, {{20, c + 16000}});       // the second came while the first waited
+    expect_packets({{0, 10}, {15000, 60}}, {{21, c + 16000}, {49, 15000 + 12 * c + 16000}});  // cut by the timer
     // The second burst waits for the wire still busy with the first.
-    std::vector<Packet> queued = run(RelayTiming{}, {{0, 100}, {5000, 100}});
-    ASSERT_EQ(queued.size(), 4u);
-    EXPECT_NEAR(queued[2].at_us, 186 * char_us, 0.01);
-    EXPECT_EQ(queued[3].bytes.size(), 14u);
-    EXPECT_NEAR(queued[3].at_us, 187 * char_us + 16000, 0.01);
+    expect_packets({{0, 100}, {5000, 100}}, {{62, 62 * c}, {62, 124 * c}, {62, 186 * c}, {14, 187 * c + 16000}});
 }
 
 }  // namespace
