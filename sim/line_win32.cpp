@@ -51,6 +51,8 @@ std::string device_path(const std::string &port)
     return port.rfind("\\\\.\\", 0) == 0 ? port : "\\\\.\\" + port;
 }
 
+// The device's own settings, written out rather than taken from the tool's
+// serial/port_win32.cpp: they are what the tool's end is judged against.
 void apply_8e1(DCB &dcb)
 {
     dcb.BaudRate = CBR_115200;
