@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "sim/sim_line.h"
 #include "tests/support/line_peer.h"
 
 static int usage()
@@ -29,15 +31,14 @@ int main(int argc, char **argv)
     }
     if (link == nullptr)
         return usage();
-    char device[256];
-    int master = open_test_pty(device, sizeof device);
-    if (master < 0 || (unlink(link), symlink(device, link)) != 0) {
-        std::perror("line-peer");
+    SimLine line;
+    std::string error;
+    if (!line_open_link(line, link, error)) {
+        std::fprintf(stderr, "line-peer: %s\n", error.c_str());
         return 1;
     }
     alarm(timeout_s);  // its default action ends the process
     std::printf("line-peer: line ready at %s\n", link);
     std::fflush(stdout);
-    std::atomic<bool> never{false};
-    line_peer_serve(master, never);
+    line_peer_serve(line);
 }

@@ -11,12 +11,10 @@ namespace {
 
 const int64_t MS = 1000;
 
+// A request to write the first `size` bytes of the sample image, varied bytes.
 Bytes block_request(size_t size)
 {
-    Bytes frame{0x04, 0x2B, 0xF5, 0x08, 0x00, 0x40, 0x00, static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)};
-    for (size_t i = 0; i < size; ++i)
-        frame.push_back(static_cast<uint8_t>(i * 7));
-    return sealed(frame);
+    return block_frame(SIM_FLASH_BASE, Bytes(sample_image().begin(), sample_image().begin() + size));
 }
 
 Bytes contact_request()
@@ -28,13 +26,13 @@ struct Line {
     BootLoader device;
     LinePump pump;
     std::vector<uint8_t> out;
-};
 
-void start(Line &line)
-{
-    sim_init(line.device, SimConfig{});
-    pump_init(line.pump, false, 0);
-}
+    Line()
+    {
+        sim_init(device, SimConfig{});
+        pump_init(pump, false, 0);
+    }
+};
 
 // Bytes read at `at_us`, after the pump has done all it had to do before then.
 void read_at(Line &line, const uint8_t *bytes, size_t count, int64_t at_us)
@@ -55,7 +53,6 @@ void run_until(Line &line, int64_t at_us)
 TEST(LinePump, TakesABlockInAnAdaptersPiecesWithItsLastOneHeldBack)
 {
     Line line;
-    start(line);
     Bytes block = block_request(1024);
     // 62-byte pieces 6 ms apart (a full-speed adapter's packets), and the
     // short last piece held until the latency timer ran out, a tick late.
@@ -83,7 +80,6 @@ TEST(LinePump, DropsADamagedOrCutOffRequestBeforeTheToolRepeatsIt)
     cut_off.resize(30);
     for (const Bytes &bad : {damaged, cut_off}) {
         Line line;
-        start(line);
         read_at(line, bad.data(), bad.size(), 0);  // the rest of a cut-off one never comes
         run_until(line, PUMP_SILENCE_US);
         EXPECT_EQ(line.device.frames_rejected, bad.size() == damaged.size() ? 1u : 0u);  // cut off: not yet silent

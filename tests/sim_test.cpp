@@ -9,15 +9,6 @@
 
 namespace {
 
-// A block write of `data` to the start of the flash.
-Bytes block_of(const Bytes &data)
-{
-    Bytes frame{0x04, 0x2B, 0xF5, 0x08, 0x00, 0x40, 0x00, static_cast<uint8_t>(data.size() >> 8),
-                static_cast<uint8_t>(data.size())};
-    frame.insert(frame.end(), data.begin(), data.end());
-    return sealed(frame);
-}
-
 // One request across the line, then silence.
 void feed(BootLoader &sim, const Bytes &frame, uint32_t at_ms)
 {
@@ -33,13 +24,13 @@ TEST(Simulator, TakesOnlyIntactRequestsAndJudgesItsFlashByWhatItHolds)
     BootLoader sim;
     sim_init(sim, config);
     const Bytes data{0xA0, 0xB0, 0xC0};
-    Bytes damaged = block_of(data);
+    Bytes damaged = block_frame(SIM_FLASH_BASE, data);
     damaged[9] ^= 0x01;
     feed(sim, damaged, 0);
     feed(sim, sealed({0x05, 0x2B, 0xF7}), 10);  // a reset for another node
     EXPECT_TRUE(sim.tx.empty());  // neither is taken
 
-    feed(sim, block_of(data), 20);  // the bad byte's first write goes wrong
+    feed(sim, block_frame(SIM_FLASH_BASE, data), 20);  // the bad byte's first write goes wrong
     feed(sim, sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x03}), 30);
     ASSERT_EQ(sim.tx.size(), 2u);
     const uint8_t stored[3] = {0xA0, 0xB1, 0xC0};
@@ -48,11 +39,11 @@ TEST(Simulator, TakesOnlyIntactRequestsAndJudgesItsFlashByWhatItHolds)
                                        static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)}));
     EXPECT_FALSE(sim_flash_holds(sim, data.data(), data.size()));
 
-    feed(sim, block_of(data), 40);
+    feed(sim, block_frame(SIM_FLASH_BASE, data), 40);
     EXPECT_FALSE(sim_flash_holds(sim, data.data(), data.size()));  // erased beyond, where zeros belong
     Bytes padded = data;
     padded.resize(1024, 0x00);
-    feed(sim, block_of(padded), 50);
+    feed(sim, block_frame(SIM_FLASH_BASE, padded), 50);
     EXPECT_TRUE(sim_flash_holds(sim, data.data(), data.size()));
 }
 

@@ -181,9 +181,7 @@ TEST(UpdateJob, AnImageOfNoWholeNumberOfKilobytesEndsWithAShortBlock)
     EXPECT_EQ(job.state, STATE_DONE);
     std::vector<SimSent> blocks = sent_of_kind(SIM_BLOCK);
     ASSERT_EQ(blocks.size(), 2u);
-    Bytes last{0x04, 0x2B, 0xF5, 0x08, 0x00, 0x44, 0x00, 0x01, 0xDC};  // 476 bytes at 0x08004400
-    last.resize(last.size() + 476, 0x5A);
-    EXPECT_EQ(blocks[1].bytes, sealed(last));
+    EXPECT_EQ(blocks[1].bytes, block_frame(0x08004400, Bytes(476, 0x5A)));
     EXPECT_NE(captured_trace.find("PROG ADDR 0x8004400, LEN 0x1dc, FROM 0x400... - SENT - - OK\n"
                                   "Verifying address 0x8004000, image size 0x5dc bytes\n"),
               std::string::npos);

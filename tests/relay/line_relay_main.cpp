@@ -27,13 +27,6 @@ static void on_signal(int number)
     stop_signal = number;
 }
 
-static double monotonic_us()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
-}
-
 // A packet the receiving program's pseudo-terminal has no room for is lost,
 // as it would be from an adapter whose host stops reading.
 static size_t deliver(int fd, const std::vector<uint8_t> &packet)
@@ -76,11 +69,11 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     RelayDirection sent[2];  // sent[i]: read from lines[i], delivered to the other
-    double deadline = monotonic_us() + timeout_s * 1e6, max_late_us = 0;
+    double deadline = line_clock_us() + timeout_s * 1e6, max_late_us = 0;
     size_t lost = 0;
     std::vector<uint8_t> packet;
     while (stop_signal == 0) {
-        double now = monotonic_us();
+        double now = line_clock_us();
         if (now >= deadline)
             break;
         double wake = std::min({deadline, relay_next_due(sent[0], timing), relay_next_due(sent[1], timing)});
@@ -98,12 +91,12 @@ int main(int argc, char **argv)
             uint8_t chunk[4096];
             ssize_t n = read(static_cast<int>(lines[i].handle), chunk, sizeof chunk);
             if (n > 0)
-                relay_send(sent[i], timing, monotonic_us(), chunk, static_cast<size_t>(n));
+                relay_send(sent[i], timing, line_clock_us(), chunk, static_cast<size_t>(n));
         }
         for (int i = 0; i < 2; ++i) {
             double due = 0;
-            while (relay_take(sent[i], timing, monotonic_us(), packet, due)) {
-                max_late_us = std::max(max_late_us, monotonic_us() - due);
+            while (relay_take(sent[i], timing, line_clock_us(), packet, due)) {
+                max_late_us = std::max(max_late_us, line_clock_us() - due);
                 lost += deliver(static_cast<int>(lines[1 - i].handle), packet);
             }
         }

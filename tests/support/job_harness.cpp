@@ -87,3 +87,12 @@ Bytes sealed(Bytes bytes)
     bytes.push_back(static_cast<uint8_t>(crc >> 8));
     return bytes;
 }
+
+Bytes block_frame(uint32_t address, const Bytes &data)
+{
+    Bytes frame{0x04, 0x2B, 0xF5, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
+                static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+                static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
+    frame.insert(frame.end(), data.begin(), data.end());
+    return sealed(frame);
+}

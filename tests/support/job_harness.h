@@ -32,3 +32,6 @@ std::vector<SimSent> sent_of_kind(SimRequestKind kind);
 
 // `bytes` followed by their CRC, low byte first: a frame that passes the trailer test.
 Bytes sealed(Bytes bytes);
+
+// A sealed request to write `data` at `address`.
+Bytes block_frame(uint32_t address, const Bytes &data);

@@ -3,9 +3,10 @@
 // its reads cut the stream.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
+
+struct SimLine;
 
 constexpr char PEER_BURST = 'B';  // 10 ms later, peer_bytes(0x01, PEER_BURST_LEN) in one write
 constexpr char PEER_SPLIT = 'S';  // the burst, an 80 ms pause, then peer_bytes(0x10, PEER_BURST_LEN)
@@ -25,9 +26,5 @@ inline std::vector<uint8_t> peer_bytes(uint8_t first, int length)
     return bytes;
 }
 
-// Serves commands on `fd` (the master of a pseudo-terminal) until `stop` is set.
-void line_peer_serve(int fd, const std::atomic<bool> &stop);
-
-// Opens a pseudo-terminal pair with its device end in raw mode; returns the
-// master, or -1. `device_path` receives the device end's path.
-int open_test_pty(char *device_path, unsigned path_size);
+// Serves commands on `line`, made by line_open_link, for as long as the process lives.
+void line_peer_serve(SimLine &line);

@@ -1,25 +1,29 @@
-// Native port tests: a pseudo-terminal in this process, its master served by
-// the line peer on a thread of its own.
+// Native port tests: a pseudo-terminal in this process, served by the line
+// peer on a thread of its own.
+#include <unistd.h>
+
 #include <cstdlib>
+#include <string>
 #include <thread>
 
+#include "sim/sim_line.h"
 #include "tests/support/line_peer.h"
 #include "tests/support/test_line.h"
 
-static char device_path[256];
-static std::atomic<bool> never{false};
+static SimLine line;
 
 const char *test_line_path()
 {
     static bool started = [] {
-        int master = open_test_pty(device_path, sizeof device_path);
-        if (master < 0)
+        std::string error;
+        if (!line_open_link(line, "/tmp/fwu-port-tests-" + std::to_string(getpid()), error))
             std::abort();
-        std::thread(line_peer_serve, master, std::cref(never)).detach();
+        unlink(line.link.c_str());  // the tests open the device end by its own name
+        std::thread(line_peer_serve, std::ref(line)).detach();
         return true;
     }();
     (void)started;
-    return device_path;
+    return line.device.c_str();
 }
 
 bool second_open_fails(const char **)
