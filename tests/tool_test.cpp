@@ -11,6 +11,7 @@
 
 #include "app/update_control.h"
 #include "image/firmware_image.h"
+#include "protocol/frame.h"
 #include "report/report.h"
 #include "serial/port.h"
 #include "serial/port_table.h"
@@ -53,6 +54,9 @@ TEST(FirmwareImage, PaddedToWholeKilobytesWithZerosUnlessTooLong)
     EXPECT_EQ(job.image[2047], 0x00);  // the fill is written and verified like the image
     EXPECT_EQ(captured_trace, "\nFlash Image Base 0x8004000\nFlash Image Size 0x800 bytes\n");
     std::free(job.image);  // the tool keeps its one image for life; a test need not
+    ASSERT_TRUE(install_firmware_image(job, image.data(), 1));
+    EXPECT_EQ(job.image[0], 0xFF);  // a one-byte image is copied too
+    std::free(job.image);
 
     UpdateJob refused{};
     EXPECT_FALSE(install_firmware_image(refused, image.data(), MAX_IMAGE_LEN + 1));  // the length alone refuses it
@@ -93,7 +97,8 @@ TEST(PortTable, RowsFollowAscendingPortNumbersWithoutGaps)
 TEST(UpdateControl, EachPressOpensThePortAfreshAndTheEndClosesIt)
 {
     UpdateJob job{};
-    job.port = INVALID_PORT;
+    uint8_t frame[FRAME_BUFFER_SIZE];
+    prepare_job(job, frame);  // no port yet: the first press closes none
     job.state = STATE_FAILED;  // an earlier update failed
     clear_captured_reports();
     ASSERT_TRUE(start_update(job, "/dev/ttyS1"));

@@ -171,6 +171,20 @@ TEST(UpdateJob, RidesOutReplyFaultsAndNeverClaimsAFlashItHasNotVerified)
     }
 }
 
+TEST(UpdateJob, TicksEndAtTheirLimitOrWhenTheWatchSaysSoAndEveryByteBeforeTheLinkIsTraced)
+{
+    SimConfig device;
+    device.power_up_ms = 1000;
+    UpdateJob &job = start_job(sample_image(), device);
+    sim_channel.line.push_back(SimArrival{0, 0x55});  // a lone byte of noise
+    run_ticks(job, TIMER_PERIOD_MS);  // one step, then the limit
+    EXPECT_EQ(job.state, STATE_CONTACT);
+    run_ticks(job, UPDATE_LIMIT_MS, STATE_DONE, [](const UpdateJob &, uint32_t) { return false; });
+    EXPECT_EQ(job.state, STATE_AWAIT_LINK);  // one more step, then the watch
+    run_ticks(job, 1000, STATE_PROGRAM);
+    EXPECT_EQ(captured_trace.find("CONTACTING...\nCONTACTING...\nRX: 55\nCONTACTING...\n"), 0u);
+}
+
 TEST(UpdateJob, AnImageOfNoWholeNumberOfKilobytesEndsWithAShortBlock)
 {
     // The tool pads what it carries, but the job itself takes any length.
