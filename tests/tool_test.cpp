@@ -76,7 +76,9 @@ int scan(std::set<std::string> ports)
 
 TEST(PortTable, RowsFollowAscendingPortNumbersWithoutGaps)
 {
+    EXPECT_EQ(port_path_of_row(0), nullptr);  // no rows before the scan
     ASSERT_EQ(scan({"\\\\.\\com12", "\\\\.\\com3"}), 2);
+    EXPECT_EQ(PortTable[1].number, 12);
     EXPECT_EQ(listed, (std::vector<std::string>{"\\\\.\\com3", "\\\\.\\com12"}));
     EXPECT_STREQ(port_path_of_row(0), "\\\\.\\com3");
     EXPECT_STREQ(port_path_of_row(1), "\\\\.\\com12");
@@ -141,7 +143,7 @@ TEST(FatalText, MessageThenTheErrorNumberAndTheSystemsTextIfAny)
     const std::string system_text(3000, 's');
     const std::string message(2000, 'm');
     for (const std::string &text : {fatal_text("Could not create dialog", 2, system_text.c_str()),
-                                    fatal_text(message.c_str(), 0, "")}) {
+                                    fatal_text(message.c_str(), 0, ""), fatal_text(message.c_str(), 2, "")}) {
         EXPECT_EQ(text.size(), FATAL_TEXT_SIZE - 1);
         EXPECT_EQ(text.substr(text.size() - closing.size()), closing);
     }
