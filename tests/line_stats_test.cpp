@@ -7,29 +7,35 @@
 #include <string>
 
 #include "sim/line_stats.h"
+#include "tests/relay/line_relay.h"
 
 namespace {
 
-// Reads of `count` bytes sent back to back from `start_us` at `bits` a character, as an adapter
-// delivers them: a packet as its 62nd byte arrives, a shorter last one once the oldest byte in
-// it has waited the 16 ms latency; each read 0.3 ms after delivery, or up to 1.8 ms if `jitter`.
-void read_as_adapter(LineLog &log, int64_t start_us, uint64_t count, double bits, bool jitter = true)
+// Reads of `count` bytes sent back to back from `start_us` at `bits` a character, as the line
+// relay's adapter hands them over (62-byte packets, 16 ms latency); each read 0.3 ms after a
+// packet is due, or up to 1.8 ms if `jitter`.
+void read_as_adapter(LineLog &log, int64_t start_us, uint64_t count, int bits, bool jitter = true)
 {
-    const double char_us = bits * 1e6 / LINE_BAUD;
-    for (uint64_t sent = 0; sent < count;) {
-        uint64_t packet = std::min<uint64_t>(62, count - sent);
-        double arrived = start_us + char_us * static_cast<double>(sent + packet);
-        if (packet < 62)
-            arrived = start_us + char_us * static_cast<double>(sent + 1) + 16000;
-        const int64_t reader_delay_us[] = {300, 1800, 1000};
-        log_read(log, static_cast<int64_t>(arrived) + reader_delay_us[jitter ? sent / 62 % 3 : 0], packet);
-        sent += packet;
-    }
+    RelayTiming timing;
+    timing.bits_per_char = bits;
+    RelayDirection line;
+    std::vector<uint8_t> sent(count), packet;
+    relay_send(line, timing, static_cast<double>(start_us), sent.data(), count);
+    const int64_t reader_delay_us[] = {300, 1800, 1000};
+    for (double due = 0; !line.pending.empty() && relay_take(line, timing, INFINITY, packet, due);)
+        log_read(log, static_cast<int64_t>(due) + reader_delay_us[jitter ? (line.packets - 1) % 3 : 0], packet.size());
 }
 
 TEST(LineStats, BitsPerCharacterOfBlocksArrivingInAdapterPackets)
 {
-    for (double bits : {11.0, 10.0}) {
+    for (int bits : {11, 10}) {
+        LineLog exact;  // the relay's schedule: 16 full packets as their last bytes arrive, then the tail
+        read_as_adapter(exact, 1000, 1035, bits, false);
+        const double char_us = bits * 1e6 / LINE_BAUD;
+        ASSERT_EQ(exact.reads.size(), 17u);
+        EXPECT_EQ(exact.reads[15].end, 992u);
+        EXPECT_NEAR(exact.reads[15].at_us, 1000 + 992 * char_us + 300, 1);
+        EXPECT_NEAR(exact.reads[16].at_us, 1000 + 993 * char_us + 16000 + 300, 1);
         LineLog log;
         read_as_adapter(log, 1000, 1035, bits);
         EXPECT_NEAR(bits_per_char(log.reads, 0, 1035), bits, 0.05);

@@ -1,4 +1,4 @@
-// The relay's line timing in virtual time.
+// The relay's line timing in virtual time; a whole block through it is in line_stats_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -43,27 +43,6 @@ std::vector<Packet> run(const RelayTiming &timing, const std::vector<std::pair<d
                                           [](unsigned sum, const auto &burst) { return sum + burst.second; }));
     EXPECT_EQ(line.packets, packets.size());
     return packets;
-}
-
-void expect_block_timing(int bits)
-{
-    RelayTiming timing;
-    timing.bits_per_char = bits;
-    const double start = 5000, char_us = bits * 1e6 / 115200;
-    std::vector<Packet> packets = run(timing, {{start, 1035}});
-    ASSERT_EQ(packets.size(), 17u);
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(packets[i].bytes.size(), 62u);
-        EXPECT_NEAR(packets[i].at_us, start + 62 * (i + 1) * char_us, 0.01) << "packet " << i;
-    }
-    EXPECT_EQ(packets[16].bytes.size(), 43u);
-    EXPECT_NEAR(packets[16].at_us, start + 993 * char_us + 16000, 0.01);
-}
-
-TEST(LineRelay, BlockArrivesInFullPacketsAndATailAfterTheLatency)
-{
-    expect_block_timing(11);  // 8E1
-    expect_block_timing(10);  // 8N1
 }
 
 // Packet sizes and times (µs) of a few bursts (time, byte count) at 8E1.
