@@ -1,50 +1,199 @@
-// The simulated device, where a fault of its own would let a fault of the
-// tool through: it must refuse a request with a wrong trailer, answer a
-// query from what its flash really holds, and call the flash good only when
-// it holds the image, zero-padded.
+// The simulated device and the line pump in front of it, where a fault of
+// their own would let one of the tool's through or mislead a bench: the
+// device takes only intact requests and answers each byte for byte from what
+// its flash really holds; the pump takes a request in an adapter's pieces,
+// drops a damaged or cut-off one before the tool repeats it, and keeps a paced
+// line at 11 bits a character both ways. In virtual time.
 #include <gtest/gtest.h>
 
 #include "protocol/frame.h"
+#include "sim/line_pump.h"
 #include "tests/support/job_harness.h"
 
 namespace {
 
-// One request across the line, then silence.
-void feed(BootLoader &sim, const Bytes &frame, uint32_t at_ms)
+const int64_t MS = 1000;
+const Bytes CONTACT = {0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0x42, 0x5A};
+const Bytes RESET = {0x04, 0x2B, 0xF7, 0x6F, 0x77};
+
+Bytes query(uint32_t address, uint32_t count)
 {
-    sim_receive(sim, frame.data(), frame.size(), at_ms);
-    sim_line_silent(sim);
+    return sealed({0x04, 0x2B, 0xF6, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
+                   static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), static_cast<uint8_t>(count >> 24),
+                   static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)});
 }
 
-TEST(Simulator, TakesOnlyIntactRequestsAndJudgesItsFlashByWhatItHolds)
+TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
 {
     SimConfig config;
-    config.bad_flash_address = SIM_FLASH_BASE + 1;
+    config.flash_size = 2048;
+    config.bad_flash_address = SIM_FLASH_BASE + 1;  // its first write goes wrong
     config.bad_flash_writes = 1;
+    config.rules.push_back({SIM_RESET, 1, FAULT_EXCEPTION});
     BootLoader sim;
     sim_init(sim, config);
-    const Bytes data{0xA0, 0xB0, 0xC0};
-    Bytes damaged = block_frame(SIM_FLASH_BASE, data);
-    damaged[9] ^= 0x01;
-    feed(sim, damaged, 0);
-    feed(sim, sealed({0x05, 0x2B, 0xF7}), 10);  // a reset for another node
-    EXPECT_TRUE(sim.tx.empty());  // neither is taken
-
-    feed(sim, block_frame(SIM_FLASH_BASE, data), 20);  // the bad byte's first write goes wrong
-    feed(sim, sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x03}), 30);
-    ASSERT_EQ(sim.tx.size(), 2u);
-    const uint8_t stored[3] = {0xA0, 0xB1, 0xC0};
-    uint16_t crc = crc16_modbus(stored, 3);
-    EXPECT_EQ(sim.tx[1].bytes, sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x03,
-                                       static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)}));
+    const Bytes data{0xA0, 0xB0, 0xC0}, stored{0xA0, 0xB1, 0xC0};
+    const uint16_t crc = crc16_modbus(stored.data(), 3);
+    Bytes damaged_data = block_frame(SIM_FLASH_BASE, data), damaged_trailer = damaged_data;
+    damaged_data[9] ^= 0x01;
+    damaged_trailer.back() ^= 0x01;  // the low trailer byte still right
+    const Bytes refused_address = sealed({0x04, 0xAB, 0x02}), refused = sealed({0x04, 0xAB, 0x04});
+    const struct {
+        Bytes request, reply;  // no reply: not taken
+    } exchanges[] = {
+        {damaged_data, {}},
+        {damaged_trailer, {}},
+        {sealed({0x05, 0x2B, 0xF7}), {}},  // a reset for another node
+        {block_frame(SIM_FLASH_BASE, Bytes(1025)), {}},  // longer than a block
+        {CONTACT, sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0xB0, 0x01})},  // erased
+        {block_frame(SIM_FLASH_BASE, data), sealed({0x04, 0x2B, 0xF5, 0x08, 0x00, 0x40, 0x00, 0x00, 0x03})},
+        {query(SIM_FLASH_BASE, 3), sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x03,
+                                           static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)})},
+        // The flash's edges: 0x08004000 to 0x08004800, a whole block reaching the end.
+        {block_frame(SIM_FLASH_BASE + 1024, Bytes(1024, 0x11)), sealed({0x04, 0x2B, 0xF5, 0x08, 0x00, 0x44, 0x00, 0x04, 0x00})},
+        {block_frame(SIM_FLASH_BASE + 1025, Bytes(1024)), refused_address},
+        {query(SIM_FLASH_BASE - 4, 4), refused_address},
+        {query(SIM_FLASH_BASE, 2049), refused_address},
+        {RESET, refused},  // refused: nothing done
+        {RESET, sealed({0x04, 0x2B, 0xF7})},
+    };
+    uint32_t at_ms = 0;
+    auto feed = [&](const Bytes &request) {
+        sim_receive(sim, request.data(), request.size(), at_ms += 10);
+        sim_line_silent(sim);
+    };
+    for (const auto &exchange : exchanges) {
+        feed(exchange.request);
+        Bytes replied;
+        for (const SimChunk &chunk : sim.tx)
+            replied.insert(replied.end(), chunk.bytes.begin(), chunk.bytes.end());
+        EXPECT_EQ(replied, exchange.reply) << ::testing::PrintToString(exchange.request);
+        sim.tx.clear();
+    }
+    EXPECT_EQ(sim.frames_rejected, 4u);
+    EXPECT_EQ(sim.resets, 1u);
     EXPECT_FALSE(sim_flash_holds(sim, data.data(), data.size()));
-
-    feed(sim, block_frame(SIM_FLASH_BASE, data), 40);
+    at_ms += config.restart_ms;
+    feed(block_frame(SIM_FLASH_BASE, data));  // written right this time
     EXPECT_FALSE(sim_flash_holds(sim, data.data(), data.size()));  // erased beyond, where zeros belong
     Bytes padded = data;
     padded.resize(1024, 0x00);
-    feed(sim, block_frame(SIM_FLASH_BASE, padded), 50);
+    feed(block_frame(SIM_FLASH_BASE, padded));
     EXPECT_TRUE(sim_flash_holds(sim, data.data(), data.size()));
+}
+
+struct Line {
+    BootLoader device;
+    LinePump pump;
+    Bytes out;
+
+    explicit Line(bool pace = false, uint32_t linger_ms = 0)
+    {
+        sim_init(device, SimConfig{});
+        pump_init(pump, pace, linger_ms);
+    }
+
+    // Bytes read at `at_us`, after the pump has done all it had to do before then.
+    void read_at(const uint8_t *bytes, size_t count, int64_t at_us)
+    {
+        while (pump_next_event_us(pump, device) < at_us)
+            pump_advance(pump, device, pump_next_event_us(pump, device), out);
+        pump_received(pump, device, bytes, count, at_us);
+    }
+
+    // Runs the pump's events up to `at_us`.
+    void run_until(int64_t at_us)
+    {
+        while (pump_next_event_us(pump, device) <= at_us)
+            pump_advance(pump, device, pump_next_event_us(pump, device), out);
+        pump_advance(pump, device, at_us, out);
+    }
+};
+
+TEST(LinePump, TakesABlockInAnAdaptersPiecesWithItsLastOneHeldBack)
+{
+    Line line;
+    Bytes block = block_frame(SIM_FLASH_BASE, Bytes(sample_image().begin(), sample_image().begin() + 1024));
+    // 62-byte pieces 6 ms apart (a full-speed adapter's packets), and the
+    // short last piece held until the latency timer ran out, a tick late.
+    const size_t piece = 62;
+    int64_t at = 1000 * MS;
+    size_t done = 0;
+    for (; block.size() - done > piece; done += piece, at += 6 * MS)
+        line.read_at(block.data() + done, piece, at);
+    line.read_at(block.data() + done, block.size() - done, at - 6 * MS + ADAPTER_GAP_MAX_US);
+    line.run_until(at + 200 * MS);
+    EXPECT_EQ(line.device.blocks_written, 1u);
+    EXPECT_EQ(line.out, sealed({0x04, 0x2B, 0xF5, 0x08, 0x00, 0x40, 0x00, 0x04, 0x00}));
+}
+
+TEST(LinePump, DropsADamagedOrCutOffRequestBeforeTheToolRepeatsIt)
+{
+    Bytes damaged = CONTACT;
+    damaged[5] ^= 0x10;
+    Bytes cut_off = block_frame(SIM_FLASH_BASE, Bytes(64, 0x33));
+    cut_off.resize(30);
+    for (const Bytes &bad : {damaged, cut_off}) {
+        Line line;
+        line.read_at(bad.data(), bad.size(), 0);  // the rest of a cut-off one never comes
+        line.run_until(PUMP_SILENCE_US);
+        EXPECT_EQ(line.device.frames_rejected, bad.size() == damaged.size() ? 1u : 0u);  // cut off: not yet silent
+        line.run_until(PUMP_SILENCE_US + 1);
+        EXPECT_EQ(line.device.frames_rejected, 1u);
+        EXPECT_TRUE(line.out.empty());  // no answer
+        line.read_at(CONTACT.data(), CONTACT.size(), TOOL_REPEAT_GAP_US);
+        line.run_until(TOOL_REPEAT_GAP_US + 20 * MS);
+        EXPECT_EQ(line.device.requests[SIM_CONTACT], 1u);
+        EXPECT_FALSE(line.out.empty());
+    }
+}
+
+// Paced, a byte takes 11 bits at 115200 baud, 95.49 µs: the bytes of a read
+// reach the device back to back, after those still on the wire; a reply keeps
+// the wire busy as long; the linger after a reset starts when its
+// acknowledgement has left. Times from the first byte, which comes at 7 s.
+TEST(LinePump, PacedLineTakesElevenBitsACharacterBothWays)
+{
+    const int64_t t0 = 7000 * MS;
+    Line line(true, 300);
+    Bytes two = CONTACT;
+    two.insert(two.end(), CONTACT.begin(), CONTACT.end());
+    line.read_at(two.data(), two.size(), t0);
+    EXPECT_EQ(line.pump.last_arrival_us, 2387);  // 25 byte times
+    // Each answered 2 ms after the millisecond of its last byte (1.145 and 2.387 ms).
+    EXPECT_EQ(pump_next_event_us(line.pump, line.device), t0 + 4 * MS);
+    line.run_until(t0 + 4 * MS);
+    EXPECT_EQ(line.out.size(), 15u);
+    // The second is due at 5 ms, but the first is on the wire for 15 byte times.
+    EXPECT_EQ(pump_next_event_us(line.pump, line.device), t0 + 4 * MS + 1432);
+    line.run_until(t0 + 4 * MS + 1431);
+    EXPECT_EQ(line.out.size(), 15u);
+    line.run_until(t0 + 4 * MS + 1432);
+    EXPECT_EQ(line.out.size(), 30u);
+
+    const struct {
+        int64_t at_us;
+        size_t count;
+        int64_t last_arrival_us;
+    } reads[] = {
+        {10 * MS, 62, 10 * MS + 5824},     // after a quiet line: a run of its own, 61 byte times long
+        {11 * MS, 62, 10 * MS + 11744},    // while that run is on the wire: behind it
+        {10 * MS + 11840, 3, 10 * MS + 12031},  // just as the run ends: still behind it (126 byte times)
+        {30 * MS, 1, 30 * MS},             // after a gap again: at once
+    };
+    for (const auto &read : reads) {
+        line.read_at(Bytes(read.count).data(), read.count, t0 + read.at_us);
+        EXPECT_EQ(line.pump.last_arrival_us, read.last_arrival_us) << "read at " << read.at_us;
+    }
+
+    line.run_until(t0 + 200 * MS);  // the noise is dropped
+    line.read_at(RESET.data(), RESET.size(), t0 + 200 * MS);
+    line.run_until(t0 + 203 * MS);
+    ASSERT_EQ(line.out.size(), 35u);  // acknowledged at 203 ms, on the wire for 5 byte times
+    line.run_until(t0 + 503 * MS + 476);
+    EXPECT_FALSE(pump_done(line.pump, t0 + 503 * MS + 476));
+    EXPECT_EQ(pump_next_event_us(line.pump, line.device), t0 + 503 * MS + 477);
+    EXPECT_TRUE(pump_done(line.pump, t0 + 503 * MS + 477));
 }
 
 }  // namespace
