@@ -114,6 +114,21 @@ TEST(LineStats, FiguresAndVerdicts)
         EXPECT_FALSE(line_verdict(test.figures, test.errors).right) << test.text;
         EXPECT_EQ(line_verdict(test.figures, test.errors).text, test.text);
     }
+
+    // Each range at its edges: right from 10.5 to below 11.5; no parity from 9.5, two stop bits from 11.5,
+    // each up to below a bit more.
+    const std::string right = ": 115200 8E1", parity = ": the tool sends without parity", stop = ": the tool sends"
+        " two stop bits, or leaves gaps between its bytes", baud = ": the baud rate is not 115200, or the line leaves gaps"
+        " between bytes";
+    const std::pair<double, std::string> edges[] = {{10.5, right}, {11.49, right}, {10.49, parity}, {9.5, parity},
+                                                    {9.49, baud}, {11.5, stop}, {12.49, stop}, {12.5, baud}};
+    for (const auto &[bits, ending] : edges) {
+        LineFigures figures = good;
+        figures.bits_per_char = bits;
+        LineVerdict verdict = line_verdict(figures, counted);
+        EXPECT_EQ(verdict.right, ending == right) << bits;
+        EXPECT_EQ(verdict.text.substr(verdict.text.find(':')), ending) << bits;
+    }
 }
 
 TEST(LineStats, SectionSaysWhatTheLineCouldNotTell)
