@@ -20,13 +20,6 @@
 #include "sim/sim_line.h"
 #include "tests/relay/line_relay.h"
 
-static volatile sig_atomic_t stop_signal = 0;
-
-static void on_signal(int number)
-{
-    stop_signal = number;
-}
-
 // A packet the receiving program's pseudo-terminal has no room for is lost,
 // as it would be from an adapter whose host stops reading.
 static size_t deliver(int fd, const std::vector<uint8_t> &packet)
@@ -47,16 +40,10 @@ int main(int argc, char **argv)
     }
     const std::string links[2] = {argv[1], argv[2]};
 
-    // The signals stay blocked except inside the wait, so none is missed.
-    sigset_t stops, waiting;
-    sigemptyset(&stops);
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&stops, number);
-        struct sigaction action{};
-        action.sa_handler = on_signal;
-        sigaction(number, &action, nullptr);
-    }
-    sigprocmask(SIG_BLOCK, &stops, &waiting);
+    // The stops stay blocked except inside the wait below, so none is missed.
+    line_catch_stops();
+    sigset_t waiting;
+    sigemptyset(&waiting);
 
     SimLine lines[2];
     std::string error;
@@ -72,7 +59,7 @@ int main(int argc, char **argv)
     double deadline = line_clock_us() + timeout_s * 1e6, max_late_us = 0;
     size_t lost = 0;
     std::vector<uint8_t> packet;
-    while (stop_signal == 0) {
+    while (!line_stop_requested()) {
         double now = line_clock_us();
         if (now >= deadline)
             break;
@@ -105,7 +92,7 @@ int main(int argc, char **argv)
                 "max lateness %.0f us, %zu bytes lost%s\n",
                 static_cast<unsigned long long>(sent[0].bytes), static_cast<unsigned long long>(sent[0].packets),
                 static_cast<unsigned long long>(sent[1].bytes), static_cast<unsigned long long>(sent[1].packets),
-                max_late_us, lost, stop_signal == 0 ? " (timed out)" : "");
+                max_late_us, lost, line_stop_requested() ? "" : " (timed out)");
     std::fflush(stdout);
     line_close(lines[0]);
     line_close(lines[1]);
