@@ -23,6 +23,13 @@ Bytes query(uint32_t address, uint32_t count)
                    static_cast<uint8_t>(count >> 16), static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)});
 }
 
+// One request across the line, then silence.
+void feed(BootLoader &sim, const Bytes &request, uint32_t at_ms)
+{
+    sim_receive(sim, request.data(), request.size(), at_ms);
+    sim_line_silent(sim);
+}
+
 TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
 {
     SimConfig config;
@@ -32,8 +39,8 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
     config.rules.push_back({SIM_RESET, 1, FAULT_EXCEPTION});
     BootLoader sim;
     sim_init(sim, config);
-    const Bytes data{0xA0, 0xB0, 0xC0}, stored{0xA0, 0xB1, 0xC0};
-    const uint16_t crc = crc16_modbus(stored.data(), 3);
+    const Bytes data{0xA0, 0xB1, 0xC0}, stored{0xA0, 0xB0, 0xC0, 0xFF, 0xFF};  // then erased
+    const uint16_t crc = crc16_modbus(stored.data(), 5);
     Bytes damaged_data = block_frame(SIM_FLASH_BASE, data), damaged_trailer = damaged_data;
     damaged_data[9] ^= 0x01;
     damaged_trailer.back() ^= 0x01;  // the low trailer byte still right
@@ -47,7 +54,7 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
         {block_frame(SIM_FLASH_BASE, Bytes(1025)), {}},  // longer than a block
         {CONTACT, sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0xB0, 0x01})},  // erased
         {block_frame(SIM_FLASH_BASE, data), sealed({0x04, 0x2B, 0xF5, 0x08, 0x00, 0x40, 0x00, 0x00, 0x03})},
-        {query(SIM_FLASH_BASE, 3), sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x03,
+        {query(SIM_FLASH_BASE, 5), sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x05,
                                            static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)})},
         // The flash's edges: 0x08004000 to 0x08004800, a whole block reaching the end.
         {block_frame(SIM_FLASH_BASE + 1024, Bytes(1024, 0x11)), sealed({0x04, 0x2B, 0xF5, 0x08, 0x00, 0x44, 0x00, 0x04, 0x00})},
@@ -56,14 +63,11 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
         {query(SIM_FLASH_BASE, 2049), refused_address},
         {RESET, refused},  // refused: nothing done
         {RESET, sealed({0x04, 0x2B, 0xF7})},
+        {CONTACT, {}},  // restarting
     };
     uint32_t at_ms = 0;
-    auto feed = [&](const Bytes &request) {
-        sim_receive(sim, request.data(), request.size(), at_ms += 10);
-        sim_line_silent(sim);
-    };
     for (const auto &exchange : exchanges) {
-        feed(exchange.request);
+        feed(sim, exchange.request, at_ms += 10);
         Bytes replied;
         for (const SimChunk &chunk : sim.tx)
             replied.insert(replied.end(), chunk.bytes.begin(), chunk.bytes.end());
@@ -71,15 +75,83 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
         sim.tx.clear();
     }
     EXPECT_EQ(sim.frames_rejected, 4u);
+    EXPECT_EQ(sim.requests[SIM_CONTACT] * 100 + sim.requests[SIM_VERIFY] * 10 + sim.requests[SIM_RESET], 222u);
     EXPECT_EQ(sim.resets, 1u);
+    // Where each request taken lies in all the device heard: the first after 1069 bytes not taken.
+    EXPECT_EQ(sim.heard.front().kind * 100000 + sim.heard.front().begin * 10 + sim.heard.front().end - 1069, 110703u);
     EXPECT_FALSE(sim_flash_holds(sim, data.data(), data.size()));
-    at_ms += config.restart_ms;
-    feed(block_frame(SIM_FLASH_BASE, data));  // written right this time
+    feed(sim, block_frame(SIM_FLASH_BASE, data), at_ms += config.restart_ms);
+    EXPECT_EQ(sim.flash[1], 0xB1);  // only the first write went wrong
     EXPECT_FALSE(sim_flash_holds(sim, data.data(), data.size()));  // erased beyond, where zeros belong
     Bytes padded = data;
     padded.resize(1024, 0x00);
-    feed(block_frame(SIM_FLASH_BASE, padded));
+    feed(sim, block_frame(SIM_FLASH_BASE, padded), at_ms += 10);
     EXPECT_TRUE(sim_flash_holds(sim, data.data(), data.size()));
+}
+
+// A block write, then two contact requests (at 0, 10 and 20 ms) on a paced device whose replies each take
+// 2 ms of the wire; the rule's fault meets the first contact reply. When each piece leaves, and what it holds.
+TEST(Simulator, DoesToAReplyWhatItsFaultSaysAndSendsInTurn)
+{
+    const Bytes reply = sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0xB0, 0x01});
+    Bytes corrupt = reply, noisy = reply;
+    corrupt.back() ^= 0x5A;
+    noisy.insert(noisy.begin(), {0x00, 0x00, 0xFF});  // the middle byte is random
+    const Bytes head(reply.begin(), reply.begin() + 7), tail(reply.begin() + 7, reply.end());
+    const struct {
+        SimFaultRule rule;
+        std::vector<std::pair<uint32_t, Bytes>> pieces;  // after the block's acknowledgement at 2 ms
+    } cases[] = {
+        {{SIM_CONTACT, 3, FAULT_DROP}, {{12, reply}, {22, reply}}},  // no third contact
+        {{SIM_BLOCK, 2, FAULT_DROP}, {{12, reply}, {22, reply}}},
+        {{SIM_CONTACT, 1, FAULT_DROP}, {{22, reply}}},
+        {{SIM_ANY, 2, FAULT_CORRUPT}, {{12, corrupt}, {22, reply}}},
+        {{SIM_CONTACT, 1, FAULT_SPLIT}, {{12, head}, {53, tail}, {54, reply}}},  // 40 ms apart; the next waits
+        {{SIM_CONTACT, 1, FAULT_LATE}, {{312, reply}, {314, reply}}},
+        {{SIM_CONTACT, 1, FAULT_EXCEPTION}, {{12, sealed({0x04, 0xAB, 0x04})}, {22, reply}}},
+        {{SIM_ANY, 2, FAULT_GARBAGE}, {{12, noisy}, {22, reply}}},
+    };
+    for (const auto &test : cases) {
+        SimConfig config;
+        config.pace = true;
+        config.rules = {test.rule};
+        BootLoader sim;
+        sim_init(sim, config);
+        feed(sim, block_frame(SIM_FLASH_BASE, Bytes{0xFF}), 0);
+        feed(sim, CONTACT, 10);
+        feed(sim, CONTACT, 20);
+        std::vector<std::pair<uint32_t, Bytes>> pieces;
+        for (size_t i = 1; i < sim.tx.size(); ++i)
+            pieces.emplace_back(sim.tx[i].at_ms, sim.tx[i].bytes);
+        if (test.rule.fault == FAULT_GARBAGE)
+            pieces.at(0).second.at(1) = 0x00;
+        EXPECT_EQ(pieces, test.pieces) << sim_fault_name(test.rule.fault);
+        EXPECT_EQ(sim.tx.front().at_ms, 2u);
+    }
+}
+
+// Random faults meet replies at the chance asked for, spread over the kinds allowed.
+TEST(Simulator, RandomFaultsComeAtTheirChanceOverTheKindsAllowed)
+{
+    for (uint32_t percent : {0u, 1u, 10u, 100u}) {
+        SimConfig config;
+        config.random_fault_percent = percent;
+        config.random_fault_mask = ~(1u << FAULT_EXCEPTION);
+        config.random_seed = 7;
+        BootLoader sim;
+        sim_init(sim, config);
+        const uint32_t replies = 3000;
+        for (uint32_t i = 0; i < replies; ++i)
+            feed(sim, CONTACT, i * 10);
+        const uint32_t faulted = replies - sim.replies_faulted[FAULT_NONE];
+        EXPECT_NEAR(faulted, replies * percent / 100.0, replies * percent / 100.0 / 4 + 1) << percent << "%";
+        uint32_t of_kinds = 0;
+        for (int fault = FAULT_DROP; fault < FAULT_COUNT; of_kinds += sim.replies_faulted[fault++])
+            EXPECT_NEAR(sim.replies_faulted[fault], fault == FAULT_EXCEPTION ? 0 : faulted / 5.0,  // a fifth each,
+                        percent < 10 ? faulted : faulted / 10.0)  // but the one left out; too few below 10%
+                << sim_fault_name(static_cast<SimFault>(fault)) << " at " << percent << "%";
+        EXPECT_EQ(of_kinds, faulted);
+    }
 }
 
 struct Line {
