@@ -146,8 +146,3 @@ bool pump_done(const LinePump &pump, int64_t now_us)
 {
     return pump.reset_acknowledged && now_us - pump.origin_us >= pump.linger_end_us;
 }
-
-uint32_t pump_device_ms(const LinePump &pump, int64_t now_us)
-{
-    return pump.started ? static_cast<uint32_t>((now_us - pump.origin_us) / 1000) : 0;
-}

@@ -64,6 +64,3 @@ int64_t pump_next_event_us(const LinePump &pump, const BootLoader &device);
 
 // The device acknowledged a reset and the linger after it has passed.
 bool pump_done(const LinePump &pump, int64_t now_us);
-
-// Device time in milliseconds at `now_us` (0 before the first byte).
-uint32_t pump_device_ms(const LinePump &pump, int64_t now_us);
