@@ -2,13 +2,20 @@
 # scripts/release end to end: two releases from two folders and firmware paths
 # give the same executable; the record and the carried firmware are checked;
 # bad firmware files and a folder holding another firmware's release are
-# refused with nothing written; the released tool, under Wine, hears from the
-# simulated device the CRC its record states. Run: tests/release_test.sh
-# (builds what it needs in build/host and the chosen Windows build's tree).
+# refused with nothing written; releases signed from a PKCS#12 file and from a
+# token, with and without a timestamp, pass scripts/verify-release, and changed
+# or re-signed executables fail the check they should; a bad key, certificate
+# or timestamp server is refused with nothing written; the signed tool, under
+# Wine, hears from the simulated device the CRC its record states. Run:
+# tests/release_test.sh (builds what it needs in build/host and the chosen
+# Windows build's tree; keys, token and timestamp server are made for the run).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/.." && pwd)
 release=$src/scripts/release
+verify=$src/scripts/verify-release
+# shellcheck source=tests/signing_keys.sh
+. "$here/signing_keys.sh"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 field() { sed -n "s/^$2: *//p" "$1"; }  # field RECORD NAME
@@ -18,13 +25,13 @@ listing() { (cd "$1" && sha256sum -- *); }
 # FILE SIZE: the first SIZE bytes of the sample image (every byte value, runs of 0x00 and 0xFF).
 make_image() { head -c "$2" "$src/build/host/sample_image.bin" >"$1"; }
 
-# WHAT REASON DIR FIRMWARE: exit 2 and a message giving REASON;
+# WHAT REASON DIR [OPTION...] FIRMWARE: exit 2 and a message giving REASON;
 # DIR is left as it was, or not made.
 check_refused()
 {
     local what=$1 reason=$2 dir=$3 rc=0 before=none
     [ -e "$dir" ] && before=$(listing "$dir")
-    "$release" "$4" "$dir" >/dev/null 2>"$work/err" || rc=$?
+    "$release" "${@:4}" "$dir" >/dev/null 2>"$work/err" || rc=$?
     [ "$rc" -eq 2 ] || fail "$what: exit $rc, expected 2"
     grep -q -e "$reason" "$work/err" || fail "$what: message '$(cat "$work/err")' does not say '$reason'"
     [ "$( [ -e "$dir" ] && listing "$dir" || echo none)" = "$before" ] || fail "$what: $dir was made or changed"
@@ -40,11 +47,12 @@ check_against_device()
 {
     local exe=$1 record=$2 firmware=$3 run=$work/device-run rc=0 trace want
     if [ "$windows" = win64 ]; then
-        echo "not the released 32-bit executable but a 64-bit build of the same sources and firmware runs here"
+        echo "not the released 32-bit executable but a 64-bit build of the same sources and firmware, signed with the same key, runs here"
         (cd "$src" && cmake --preset win64 -B "$work/win64" -DFWU_FIRMWARE_IMAGE="$firmware" &&
             cmake --build "$work/win64" --target fwu) >"$work/win64.log" 2>&1 ||
             fail "the 64-bit build did not build: $(tail -n 20 "$work/win64.log")"
-        exe=$work/win64/app/fwu.exe
+        resign "$work/win64/app/fwu.exe" "$work/fwu64.exe" sign
+        exe=$work/fwu64.exe
     fi
     "$src/tests/wine/fwu_wine.py" update --build "$src/build/$windows" --fwu "$exe" --image "$firmware" \
         --out "$run" >"$work/device-run.log" 2>&1 || rc=$?
@@ -60,9 +68,24 @@ check_against_device()
     echo "the device reported $(grep '^Remote CRC' <<<"$trace") through the $windows build, as the record states"
 }
 
+# IN OUT KEY: IN signed anew by KEY's key and certificate (KEY: sign, other).
+resign()
+{
+    osslsigncode remove-signature -in "$1" -out "$work/unsigned.exe" >/dev/null 2>&1 || cp "$1" "$work/unsigned.exe"
+    rm -f "$2"
+    osslsigncode sign -certs "$keys/$3.pem" -key "$keys/$3.key" -h sha256 -in "$work/unsigned.exe" -out "$2" >/dev/null ||
+        fail "$1 could not be signed again"
+}
+
 started=$(date +%s)
 work=$(mktemp -d "${TMPDIR:-/tmp}/fwu-release-test.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'kill "${tsa_pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
+keys=$work/keys
+FWU_SIGN_SECRET=$(head -c 12 /dev/urandom | base64) && export FWU_SIGN_SECRET
+mkdir "$keys" && make_signing_keys "$keys" >"$work/keys.log" 2>&1 || fail "no test keys: $(cat "$work/keys.log")"
+start_tsa "$keys" || fail "the timestamp responder did not start"
+# TOKEN OBJECT CERT: the options that sign with a key on the test's token.
+token() { echo --sign-key "pkcs11:token=$1;object=$2;type=private" --sign-cert "$keys/$3.pem" --pkcs11-module "$softhsm_module"; }
 windows=$("$src/scripts/windows-build") || fail "no Windows build can run here"
 # Configured only when new: scripts/test runs other suites in these trees meanwhile.
 configure() { [ -f "$src/build/$1/build.ninja" ] || cmake --preset "$1"; }
@@ -92,6 +115,8 @@ padded size|5120 bytes (0x1400), zero-filled to whole KiB
 blocks|5 of 1024 bytes
 executable SHA-256|$(sha "$exe1")
 executable size|$(stat -c %s "$exe1") bytes
+unsigned SHA-256|$(sha "$exe1")
+signature|none: this release is unsigned
 EOF
 [ "$(field "$record1" 'source commit')" = "$(git -C "$src" rev-parse HEAD)" ] || fail "not the source commit"
 "$here/win32/check_exe.sh" "$exe1" "$firmware1" "$src/resources/fwu.manifest" >/dev/null ||
@@ -112,11 +137,107 @@ make_image "$work/c/other.bin" 1500
 check_refused "another firmware" "--force" "$out1" "$work/c/other.bin"
 make_image "$work/c/demo-1.2.bin" 5001
 check_refused "another firmware of the same name" "--force" "$out1" "$work/c/demo-1.2.bin"
-"$release" "$firmware2" "$out1" >/dev/null || fail "a release of the same firmware again was refused"
+# Built and signed in one go, from the token, with a timestamp.
+# shellcheck disable=SC2046
+"$release" $(token fwu-test fwu-sign sign) --timestamp "$tsa_url" "$firmware2" "$out1" >/dev/null ||
+    fail "a release of the same firmware again was refused"
+cp -r "$out1" "$work/ts"
 "$release" --force "$work/c/other.bin" "$out1" >/dev/null || fail "--force did not replace the release"
 [ "$(ls "$out1")" = "$(printf '%s\n' fwu-other.exe fwu-other.txt)" ] || fail "after --force $out1 holds: $(ls "$out1")"
 [ "$(field "$out1/fwu-other.txt" 'firmware SHA-256')" = "$(sha "$work/c/other.bin")" ] || fail "--force: wrong record"
 
-echo "the released tool against the simulated device, under Wine"
-check_against_device "$exe2" "$record2" "$firmware2"
+echo "signed releases of one build: from a PKCS#12 file, from the token, with a timestamp"
+"$release" --from "$out2" --sign-pkcs12 "$keys/sign.p12" "$firmware1" "$work/p12" >/dev/null || fail "no release from the PKCS#12 file"
+# shellcheck disable=SC2046
+"$release" --from "$out2" $(token fwu-test fwu-sign sign) "$firmware1" "$work/token" >/dev/null || fail "no release from the token"
+cmp -s "$work/p12/fwu-demo-1.2.exe" "$work/token/fwu-demo-1.2.exe" && cmp -s "$work/p12/fwu-demo-1.2.txt" "$work/token/fwu-demo-1.2.txt" ||
+    fail "two signed releases without a timestamp differ: $(diff "$work/p12/fwu-demo-1.2.txt" "$work/token/fwu-demo-1.2.txt")"
+signed=$work/ts/fwu-demo-1.2.exe signed_record=$work/ts/fwu-demo-1.2.txt
+for dir in "$work/p12" "$work/ts"; do
+    "$verify" --ca "$keys/ca.pem" "$dir/fwu-demo-1.2.exe" "$dir/fwu-demo-1.2.txt" >"$work/verify.log" ||
+        fail "$dir: verify-release: $(cat "$work/verify.log")"
+    # The digest osslsigncode signs is the unsigned build's, as the records state it.
+    [ "$(osslsigncode verify -in "$dir/fwu-demo-1.2.exe" -CAfile "$keys/ca.pem" -TSA-CAfile "$keys/ca.pem" |
+        sed -n 's/^Current message digest *: *\([0-9A-F]*\) *$/\1/p' | tr A-F a-f)" = "$(field "$record2" 'Authenticode digest')" ] &&
+        [ "$(field "$dir/fwu-demo-1.2.txt" 'Authenticode digest')" = "$(field "$record2" 'Authenticode digest')" ] ||
+        fail "$dir: the signature, its record and the unsigned build's record give different digests"
+done
+grep -q '^  ok    timestamp: .* by CN=fwu test TSA$' "$work/verify.log" || fail "no timestamp verified: $(cat "$work/verify.log")"
+while IFS='|' read -r name value; do
+    [ "$(field "$signed_record" "$name")" = "$value" ] || fail "signed record: $name '$(field "$signed_record" "$name")', not '$value'"
+done <<EOF
+executable SHA-256|$(sha "$signed")
+unsigned SHA-256|$(sha "$exe2")
+signer|CN=fwu test signer, O=fwu test
+signer issuer|CN=fwu test CA
+signer cert SHA-256|$(openssl x509 -in "$keys/sign.pem" -outform DER | sha /dev/stdin)
+timestamp authority|CN=fwu test TSA
+EOF
+
+echo "changed and re-signed executables"
+at=$(python3 -c 'import sys; print(open(sys.argv[1], "rb").read().find(open(sys.argv[2], "rb").read()))' "$signed" "$firmware1")
+cp "$firmware1" "$work/c/byte.bin" && printf '\0' | dd of="$work/c/byte.bin" bs=1 seek=100 conv=notrunc status=none
+tail -c 5000 "$src/build/host/sample_image.bin" >"$work/c/replaced.bin"
+while IFS='|' read -r what firmware key failing holding; do
+    cp "$signed" "$work/changed.exe"
+    dd if="$firmware" of="$work/changed.exe" bs=1 seek="$at" conv=notrunc status=none
+    case $key in
+        none) osslsigncode remove-signature -in "$signed" -out "$work/changed.exe.u" >/dev/null && mv "$work/changed.exe.u" "$work/changed.exe" ;;
+        ?*) resign "$work/changed.exe" "$work/changed.exe" "$key" ;;
+    esac
+    rc=0
+    "$verify" --ca "$keys/ca.pem" "$work/changed.exe" "$signed_record" >"$work/verify.log" || rc=$?
+    [ "$rc" -eq 1 ] && grep -q "^  FAIL  $failing: " "$work/verify.log" && grep -q "^  ok    $holding: " "$work/verify.log" ||
+        fail "$what: exit $rc, not 1 with '$failing' failing and '$holding' holding: $(cat "$work/verify.log")"
+done <<EOF
+one byte of the firmware changed|$work/c/byte.bin||signature|signer
+the firmware replaced and signed by another CA|$work/c/replaced.bin|other|certificate chain|signature
+the firmware replaced and signed with our own key|$work/c/replaced.bin|sign|signed digest|certificate chain
+the signature removed|$firmware1|none|signature|firmware
+EOF
+
+echo "verify-release: bad input"
+while IFS='|' read -r what reason args; do
+    rc=0
+    # shellcheck disable=SC2086
+    "$verify" $args >/dev/null 2>"$work/err" || rc=$?
+    [ "$rc" -eq 2 ] && grep -q "$reason" "$work/err" || fail "verify-release, $what: exit $rc, $(cat "$work/err")"
+done <<EOF
+a missing file|no such file|$work/none.exe $record2
+not a PE file|not a PE file|$record2 $record2
+not a release record|not a release record|$exe2 $exe2
+another firmware's record|another firmware|--firmware $work/c/other.bin $exe2 $record2
+EOF
+"$verify" "$exe2" "$record2" >"$work/verify.log" || fail "the unsigned release does not verify: $(cat "$work/verify.log")"
+
+echo "signing refused: a bad secret, key, certificate or timestamp server"
+while IFS='|' read -r what reason secret options; do
+    # shellcheck disable=SC2086
+    FWU_SIGN_SECRET=${secret:-$FWU_SIGN_SECRET} check_refused "$what" "$reason" "$work/new" $options "$firmware1"
+done <<EOF
+a wrong password|wrong password|not-it|--sign-pkcs12 $keys/sign.p12
+a wrong PIN|PIN is wrong|not-it|$(token fwu-test fwu-sign sign)
+a token not found|no token found||$(token none fwu-sign sign)
+a key not found|no private key found||$(token fwu-test none sign)
+a key not the certificate's|not the certificate's||$(token fwu-test fwu-sign other)
+a certificate not for code signing|not for code signing||$(token fwu-test fwu-sign plain)
+an expired certificate|expired||$(token fwu-test fwu-sign expired)
+a timestamp server unreachable|no timestamp from||--from $out2 $(token fwu-test fwu-sign sign) --timestamp http://127.0.0.1:1/
+a timestamp server answering an error|no timestamp from||--from $out2 $(token fwu-test fwu-sign sign) --timestamp ${tsa_url}error
+EOF
+
+if [ "$(field "$record2" 'work tree')" = clean ]; then
+    echo "verify-release --firmware: the tool built again from the source commit"
+    "$verify" --ca "$keys/ca.pem" --firmware "$firmware1" "$signed" "$signed_record" >"$work/verify.log" &&
+        grep -q '^  ok    rebuild: ' "$work/verify.log" || fail "the rebuild does not match: $(cat "$work/verify.log")"
+else
+    echo "NOT RUN: verify-release --firmware, the rebuild from the source commit: this work tree has uncommitted changes"
+    rc=0
+    "$verify" --ca "$keys/ca.pem" --firmware "$firmware1" "$signed" "$signed_record" >"$work/verify.log" || rc=$?
+    [ "$rc" -eq 1 ] && grep -q '^  FAIL  rebuild: cannot be rebuilt' "$work/verify.log" ||
+        fail "a changed work tree is not named: $(cat "$work/verify.log")"
+fi
+
+echo "the signed tool against the simulated device, under Wine"
+check_against_device "$signed" "$signed_record" "$firmware2"
 echo "release test passed in $(($(date +%s) - started)) s"
