@@ -147,9 +147,17 @@ cp -r "$out1" "$work/ts"
 [ "$(field "$out1/fwu-other.txt" 'firmware SHA-256')" = "$(sha "$work/c/other.bin")" ] || fail "--force: wrong record"
 
 echo "signed releases of one build: from a PKCS#12 file, from the token, with a timestamp"
-"$release" --from "$out2" --sign-pkcs12 "$keys/sign.p12" "$firmware1" "$work/p12" >/dev/null || fail "no release from the PKCS#12 file"
+# The signing tools log their command lines, which must not hold the secret.
+mkdir "$work/bin" && for tool in openssl osslsigncode; do
+    printf '#!/bin/sh\necho "${0##*/} $*" >>%s/argv.log\nexec %s "$@"\n' "$work" "$(command -v $tool)" >"$work/bin/$tool"
+    chmod +x "$work/bin/$tool"
+done
+PATH=$work/bin:$PATH "$release" --from "$out2" --sign-pkcs12 "$keys/sign.p12" "$firmware1" "$work/p12" >/dev/null ||
+    fail "no release from the PKCS#12 file"
 # shellcheck disable=SC2046
-"$release" --from "$out2" $(token fwu-test fwu-sign sign) "$firmware1" "$work/token" >/dev/null || fail "no release from the token"
+PATH=$work/bin:$PATH "$release" --from "$out2" $(token fwu-test fwu-sign sign) "$firmware1" "$work/token" >/dev/null ||
+    fail "no release from the token"
+grep -q osslsigncode "$work/argv.log" && ! grep -qF -e "$FWU_SIGN_SECRET" "$work/argv.log" || fail "the secret was on a command line"
 cmp -s "$work/p12/fwu-demo-1.2.exe" "$work/token/fwu-demo-1.2.exe" && cmp -s "$work/p12/fwu-demo-1.2.txt" "$work/token/fwu-demo-1.2.txt" ||
     fail "two signed releases without a timestamp differ: $(diff "$work/p12/fwu-demo-1.2.txt" "$work/token/fwu-demo-1.2.txt")"
 signed=$work/ts/fwu-demo-1.2.exe signed_record=$work/ts/fwu-demo-1.2.txt
