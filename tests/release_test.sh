@@ -2,18 +2,16 @@
 # scripts/release end to end: two releases from two folders and firmware paths
 # give the same executable; the record and the carried firmware are checked;
 # bad firmware files and a folder holding another firmware's release are
-# refused with nothing written; releases signed from a PKCS#12 file and from a
-# token, with and without a timestamp, pass scripts/verify-release, and changed
-# or re-signed executables fail the check they should; a bad key, certificate
-# or timestamp server is refused with nothing written; the signed tool, under
-# Wine, hears from the simulated device the CRC its record states. Run:
-# tests/release_test.sh (builds what it needs in build/host and the chosen
-# Windows build's tree; keys, token and timestamp server are made for the run).
+# refused with nothing written, as are bad keys and timestamp servers; signed
+# releases pass scripts/verify-release, changed ones fail the right check; the
+# signed tool, under Wine, hears from the simulated device the CRC its record
+# states. Run: tests/release_test.sh (builds what it needs in build/host and
+# the chosen Windows build's tree).
+# shellcheck disable=SC2016,SC2046,SC2086  # the tables' options split into words; a script written out
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/.." && pwd)
 release=$src/scripts/release
-verify=$src/scripts/verify-release
 # shellcheck source=tests/signing_keys.sh
 . "$here/signing_keys.sh"
 
@@ -21,6 +19,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 field() { sed -n "s/^$2: *//p" "$1"; }  # field RECORD NAME
 sha() { sha256sum <"$1" | cut -d' ' -f1; }
 listing() { (cd "$1" && sha256sum -- *); }
+# RECORD, with lines NAME|VALUE on standard input: RECORD gives each NAME that VALUE.
+fields_are() { while IFS='|' read -r name value; do [ "$(field "$1" "$name")" = "$value" ] || fail "$1: $name '$(field "$1" "$name")', not '$value'"; done; }
 
 # FILE SIZE: the first SIZE bytes of the sample image (every byte value, runs of 0x00 and 0xFF).
 make_image() { head -c "$2" "$src/build/host/sample_image.bin" >"$1"; }
@@ -68,13 +68,20 @@ check_against_device()
     echo "the device reported $(grep '^Remote CRC' <<<"$trace") through the $windows build, as the record states"
 }
 
-# IN OUT KEY: IN signed anew by KEY's key and certificate (KEY: sign, other).
-resign()
+resign()  # IN OUT [KEY]: IN without its signature, signed anew with KEY.key and KEY.pem when given
 {
-    osslsigncode remove-signature -in "$1" -out "$work/unsigned.exe" >/dev/null 2>&1 || cp "$1" "$work/unsigned.exe"
-    rm -f "$2"
-    osslsigncode sign -certs "$keys/$3.pem" -key "$keys/$3.key" -h sha256 -in "$work/unsigned.exe" -out "$2" >/dev/null ||
-        fail "$1 could not be signed again"
+    rm -f "$work/u.exe" && osslsigncode remove-signature -in "$1" -out "$work/u.exe" >/dev/null 2>&1 || cp "$1" "$work/u.exe"
+    rm -f "$2" && if [ -z "${3:-}" ]; then mv "$work/u.exe" "$2"; else
+        osslsigncode sign -certs "$keys/$3.pem" -key "$keys/$3.key" -in "$work/u.exe" -out "$2" >/dev/null; fi
+}
+
+# RC PATTERN ARGS...: verify-release ARGS exits RC, and says PATTERN.
+verifies()
+{
+    local rc=0
+    "$src/scripts/verify-release" "${@:3}" >"$work/verify.log" 2>&1 || rc=$?
+    [ "$rc" -eq "$1" ] && grep -q -e "$2" "$work/verify.log" ||
+        fail "verify-release ${*:3}: exit $rc, not $1 saying '$2': $(cat "$work/verify.log")"
 }
 
 started=$(date +%s)
@@ -84,8 +91,8 @@ keys=$work/keys
 FWU_SIGN_SECRET=$(head -c 12 /dev/urandom | base64) && export FWU_SIGN_SECRET
 mkdir "$keys" && make_signing_keys "$keys" >"$work/keys.log" 2>&1 || fail "no test keys: $(cat "$work/keys.log")"
 start_tsa "$keys" || fail "the timestamp responder did not start"
-# TOKEN OBJECT CERT: the options that sign with a key on the test's token.
-token() { echo --sign-key "pkcs11:token=$1;object=$2;type=private" --sign-cert "$keys/$3.pem" --pkcs11-module "$softhsm_module"; }
+# [TOKEN [OBJECT [CERT]]]: the options that sign with a key on the test's token.
+token() { echo --sign-key "pkcs11:token=${1:-fwu-test};object=${2:-fwu-sign}" --sign-cert "$keys/${3:-sign}.pem" --pkcs11-module "$softhsm_module"; }
 windows=$("$src/scripts/windows-build") || fail "no Windows build can run here"
 # Configured only when new: scripts/test runs other suites in these trees meanwhile.
 configure() { [ -f "$src/build/$1/build.ninja" ] || cmake --preset "$1"; }
@@ -105,9 +112,7 @@ cmp -s "$record1" "$record2" || fail "the two records differ: $(diff "$record1" 
 [ "$(ls "$out1")" = "$(printf '%s\n' fwu-demo-1.2.exe fwu-demo-1.2.txt)" ] || fail "$out1 holds: $(ls "$out1")"
 
 echo "the record and the carried firmware"
-while IFS='|' read -r name value; do
-    [ "$(field "$record1" "$name")" = "$value" ] || fail "record: $name '$(field "$record1" "$name")', not '$value'"
-done <<EOF
+fields_are "$record1" <<EOF
 firmware file|demo-1.2.bin
 firmware SHA-256|$(sha "$firmware1")
 firmware size|5000 bytes
@@ -137,9 +142,7 @@ make_image "$work/c/other.bin" 1500
 check_refused "another firmware" "--force" "$out1" "$work/c/other.bin"
 make_image "$work/c/demo-1.2.bin" 5001
 check_refused "another firmware of the same name" "--force" "$out1" "$work/c/demo-1.2.bin"
-# Built and signed in one go, from the token, with a timestamp.
-# shellcheck disable=SC2046
-"$release" $(token fwu-test fwu-sign sign) --timestamp "$tsa_url" "$firmware2" "$out1" >/dev/null ||
+"$release" $(token) --timestamp "$tsa_url" "$firmware2" "$out1" >/dev/null ||
     fail "a release of the same firmware again was refused"
 cp -r "$out1" "$work/ts"
 "$release" --force "$work/c/other.bin" "$out1" >/dev/null || fail "--force did not replace the release"
@@ -150,30 +153,21 @@ echo "signed releases of one build: from a PKCS#12 file, from the token, with a 
 # The signing tools log their command lines, which must not hold the secret.
 mkdir "$work/bin" && for tool in openssl osslsigncode; do
     printf '#!/bin/sh\necho "${0##*/} $*" >>%s/argv.log\nexec %s "$@"\n' "$work" "$(command -v $tool)" >"$work/bin/$tool"
-    chmod +x "$work/bin/$tool"
-done
+done && chmod +x "$work"/bin/*
 PATH=$work/bin:$PATH "$release" --from "$out2" --sign-pkcs12 "$keys/sign.p12" "$firmware1" "$work/p12" >/dev/null ||
     fail "no release from the PKCS#12 file"
-# shellcheck disable=SC2046
-PATH=$work/bin:$PATH "$release" --from "$out2" $(token fwu-test fwu-sign sign) "$firmware1" "$work/token" >/dev/null ||
+PATH=$work/bin:$PATH "$release" --from "$out2" $(token) "$firmware1" "$work/token" >/dev/null ||
     fail "no release from the token"
 grep -q osslsigncode "$work/argv.log" && ! grep -qF -e "$FWU_SIGN_SECRET" "$work/argv.log" || fail "the secret was on a command line"
-cmp -s "$work/p12/fwu-demo-1.2.exe" "$work/token/fwu-demo-1.2.exe" && cmp -s "$work/p12/fwu-demo-1.2.txt" "$work/token/fwu-demo-1.2.txt" ||
-    fail "two signed releases without a timestamp differ: $(diff "$work/p12/fwu-demo-1.2.txt" "$work/token/fwu-demo-1.2.txt")"
+diff -r "$work/p12" "$work/token" >"$work/diff" || fail "two signed releases without a timestamp differ: $(cat "$work/diff")"
 signed=$work/ts/fwu-demo-1.2.exe signed_record=$work/ts/fwu-demo-1.2.txt
-for dir in "$work/p12" "$work/ts"; do
-    "$verify" --ca "$keys/ca.pem" "$dir/fwu-demo-1.2.exe" "$dir/fwu-demo-1.2.txt" >"$work/verify.log" ||
-        fail "$dir: verify-release: $(cat "$work/verify.log")"
-    # The digest osslsigncode signs is the unsigned build's, as the records state it.
-    [ "$(osslsigncode verify -in "$dir/fwu-demo-1.2.exe" -CAfile "$keys/ca.pem" -TSA-CAfile "$keys/ca.pem" |
-        sed -n 's/^Current message digest *: *\([0-9A-F]*\) *$/\1/p' | tr A-F a-f)" = "$(field "$record2" 'Authenticode digest')" ] &&
-        [ "$(field "$dir/fwu-demo-1.2.txt" 'Authenticode digest')" = "$(field "$record2" 'Authenticode digest')" ] ||
-        fail "$dir: the signature, its record and the unsigned build's record give different digests"
-done
-grep -q '^  ok    timestamp: .* by CN=fwu test TSA$' "$work/verify.log" || fail "no timestamp verified: $(cat "$work/verify.log")"
-while IFS='|' read -r name value; do
-    [ "$(field "$signed_record" "$name")" = "$value" ] || fail "signed record: $name '$(field "$signed_record" "$name")', not '$value'"
-done <<EOF
+verifies 0 '^verified' --ca "$keys/ca.pem" "$work/p12/fwu-demo-1.2.exe" "$work/p12/fwu-demo-1.2.txt"
+verifies 0 '^  ok    timestamp: .* by CN=fwu test TSA$' --ca "$keys/ca.pem" "$signed" "$signed_record"
+# The digest osslsigncode signs is the unsigned build's, as the records state it.
+fields_are "$signed_record" <<EOF
+Authenticode digest|$(osslsigncode verify -in "$signed" -CAfile "$keys/ca.pem" -TSA-CAfile "$keys/ca.pem" |
+    sed -n 's/^Current message digest *: *\([0-9A-F]*\) *$/\1/p' | tr A-F a-f)
+Authenticode digest|$(field "$record2" 'Authenticode digest')
 executable SHA-256|$(sha "$signed")
 unsigned SHA-256|$(sha "$exe2")
 signer|CN=fwu test signer, O=fwu test
@@ -189,61 +183,48 @@ tail -c 5000 "$src/build/host/sample_image.bin" >"$work/c/replaced.bin"
 while IFS='|' read -r what firmware key failing holding; do
     cp "$signed" "$work/changed.exe"
     dd if="$firmware" of="$work/changed.exe" bs=1 seek="$at" conv=notrunc status=none
-    case $key in
-        none) osslsigncode remove-signature -in "$signed" -out "$work/changed.exe.u" >/dev/null && mv "$work/changed.exe.u" "$work/changed.exe" ;;
-        ?*) resign "$work/changed.exe" "$work/changed.exe" "$key" ;;
-    esac
-    rc=0
-    "$verify" --ca "$keys/ca.pem" "$work/changed.exe" "$signed_record" >"$work/verify.log" || rc=$?
-    [ "$rc" -eq 1 ] && grep -q "^  FAIL  $failing: " "$work/verify.log" && grep -q "^  ok    $holding: " "$work/verify.log" ||
-        fail "$what: exit $rc, not 1 with '$failing' failing and '$holding' holding: $(cat "$work/verify.log")"
+    [ -z "$key" ] || resign "$work/changed.exe" "$work/changed.exe" "${key#-}"
+    verifies 1 "^  FAIL  $failing: " --ca "$keys/ca.pem" "$work/changed.exe" "$signed_record"
+    grep -q "^  ok    $holding: " "$work/verify.log" || fail "$what: '$holding' does not hold: $(cat "$work/verify.log")"
 done <<EOF
 one byte of the firmware changed|$work/c/byte.bin||signature|signer
 the firmware replaced and signed by another CA|$work/c/replaced.bin|other|certificate chain|signature
 the firmware replaced and signed with our own key|$work/c/replaced.bin|sign|signed digest|certificate chain
-the signature removed|$firmware1|none|signature|firmware
+the signature removed|$firmware1|-|signature|firmware
 EOF
 
 echo "verify-release: bad input"
-while IFS='|' read -r what reason args; do
-    rc=0
-    # shellcheck disable=SC2086
-    "$verify" $args >/dev/null 2>"$work/err" || rc=$?
-    [ "$rc" -eq 2 ] && grep -q "$reason" "$work/err" || fail "verify-release, $what: exit $rc, $(cat "$work/err")"
+while read -r rc reason args; do
+    verifies "$rc" "$reason" $args
 done <<EOF
-a missing file|no such file|$work/none.exe $record2
-not a PE file|not a PE file|$record2 $record2
-not a release record|not a release record|$exe2 $exe2
-another firmware's record|another firmware|--firmware $work/c/other.bin $exe2 $record2
+2 no.such.file $work/none.exe $record2
+2 not.a.PE.file $record2 $record2
+2 not.a.release.record $exe2 $exe2
+2 another.firmware --firmware $work/c/other.bin $exe2 $record2
+0 ^verified $exe2 $record2
 EOF
-"$verify" "$exe2" "$record2" >"$work/verify.log" || fail "the unsigned release does not verify: $(cat "$work/verify.log")"
 
 echo "signing refused: a bad secret, key, certificate or timestamp server"
 while IFS='|' read -r what reason secret options; do
-    # shellcheck disable=SC2086
     FWU_SIGN_SECRET=${secret:-$FWU_SIGN_SECRET} check_refused "$what" "$reason" "$work/new" $options "$firmware1"
 done <<EOF
 a wrong password|wrong password|not-it|--sign-pkcs12 $keys/sign.p12
-a wrong PIN|PIN is wrong|not-it|$(token fwu-test fwu-sign sign)
-a token not found|no token found||$(token none fwu-sign sign)
-a key not found|no private key found||$(token fwu-test none sign)
+a wrong PIN|PIN is wrong|not-it|$(token)
+a token not found|no token found||$(token none)
+a key not found|no private key found||$(token fwu-test none)
 a key not the certificate's|not the certificate's||$(token fwu-test fwu-sign other)
 a certificate not for code signing|not for code signing||$(token fwu-test fwu-sign plain)
 an expired certificate|expired||$(token fwu-test fwu-sign expired)
-a timestamp server unreachable|no timestamp from||--from $out2 $(token fwu-test fwu-sign sign) --timestamp http://127.0.0.1:1/
-a timestamp server answering an error|no timestamp from||--from $out2 $(token fwu-test fwu-sign sign) --timestamp ${tsa_url}error
+a timestamp server unreachable|no timestamp from||--from $out2 $(token) --timestamp http://127.0.0.1:1/
+a timestamp server answering an error|no timestamp from||--from $out2 $(token) --timestamp ${tsa_url}error
 EOF
 
 if [ "$(field "$record2" 'work tree')" = clean ]; then
     echo "verify-release --firmware: the tool built again from the source commit"
-    "$verify" --ca "$keys/ca.pem" --firmware "$firmware1" "$signed" "$signed_record" >"$work/verify.log" &&
-        grep -q '^  ok    rebuild: ' "$work/verify.log" || fail "the rebuild does not match: $(cat "$work/verify.log")"
+    verifies 0 '^  ok    rebuild: ' --ca "$keys/ca.pem" --firmware "$firmware1" "$signed" "$signed_record"
 else
     echo "NOT RUN: verify-release --firmware, the rebuild from the source commit: this work tree has uncommitted changes"
-    rc=0
-    "$verify" --ca "$keys/ca.pem" --firmware "$firmware1" "$signed" "$signed_record" >"$work/verify.log" || rc=$?
-    [ "$rc" -eq 1 ] && grep -q '^  FAIL  rebuild: cannot be rebuilt' "$work/verify.log" ||
-        fail "a changed work tree is not named: $(cat "$work/verify.log")"
+    verifies 1 '^  FAIL  rebuild: cannot be rebuilt' --ca "$keys/ca.pem" --firmware "$firmware1" "$signed" "$signed_record"
 fi
 
 echo "the signed tool against the simulated device, under Wine"
