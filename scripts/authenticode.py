@@ -14,6 +14,7 @@ table itself, zero-padded to a multiple of 8 bytes as signing pads the file.
 So an unsigned build and the same build signed have the same digest.
 Standard library only. Exit status 2 when EXE is not a PE file.
 """
+import base64
 import hashlib
 import struct
 import sys
@@ -197,7 +198,6 @@ class SignedData:
 
 
 def pem(der):
-    import base64
     return '-----BEGIN CERTIFICATE-----\n' + base64.encodebytes(der).decode() + '-----END CERTIFICATE-----\n'
 
 
@@ -240,6 +240,9 @@ def main(argv):
             sys.stdout.buffer.write(data)
     except (OSError, NotPE) as error:
         print(f'authenticode: {argv[2]}: {error}', file=sys.stderr)
+        return 2
+    except (IndexError, ValueError):
+        print(f'authenticode: {argv[2]}: its signature cannot be read', file=sys.stderr)
         return 2
     return 0
 
