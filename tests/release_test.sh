@@ -87,9 +87,8 @@ verifies()
 started=$(date +%s)
 work=$(mktemp -d "${TMPDIR:-/tmp}/fwu-release-test.XXXXXX")
 trap 'kill "${tsa_pid:-}" 2>/dev/null; rm -rf "$work"' EXIT
-keys=$work/keys
 FWU_SIGN_SECRET=$(head -c 12 /dev/urandom | base64) && export FWU_SIGN_SECRET
-mkdir "$keys" && make_signing_keys "$keys" >"$work/keys.log" 2>&1 || fail "no test keys: $(cat "$work/keys.log")"
+keys=$work/keys && mkdir "$keys" && make_signing_keys "$keys" >"$work/keys.log" 2>&1 || fail "no test keys: $(cat "$work/keys.log")"
 start_tsa "$keys" || fail "the timestamp responder did not start"
 # [TOKEN [OBJECT [CERT]]]: the options that sign with a key on the test's token.
 token() { echo --sign-key "pkcs11:token=${1:-fwu-test};object=${2:-fwu-sign}" --sign-cert "$keys/${3:-sign}.pem" --pkcs11-module "$softhsm_module"; }
@@ -194,9 +193,7 @@ the signature removed|$firmware1|-|signature|firmware
 EOF
 
 echo "verify-release: bad input"
-while read -r rc reason args; do
-    verifies "$rc" "$reason" $args
-done <<EOF
+while read -r rc reason args; do verifies "$rc" "$reason" $args; done <<EOF
 2 no.such.file $work/none.exe $record2
 2 not.a.PE.file $record2 $record2
 2 not.a.release.record $exe2 $exe2
@@ -206,8 +203,7 @@ EOF
 
 echo "signing refused: a bad secret, key, certificate or timestamp server"
 while IFS='|' read -r what reason secret options; do
-    FWU_SIGN_SECRET=${secret:-$FWU_SIGN_SECRET} check_refused "$what" "$reason" "$work/new" $options "$firmware1"
-done <<EOF
+    FWU_SIGN_SECRET=${secret:-$FWU_SIGN_SECRET} check_refused "$what" "$reason" "$work/new" $options "$firmware1"; done <<EOF
 a wrong password|wrong password|not-it|--sign-pkcs12 $keys/sign.p12
 a wrong PIN|PIN is wrong|not-it|$(token)
 a token not found|no token found||$(token none)

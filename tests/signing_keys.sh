@@ -1,12 +1,10 @@
 # shellcheck shell=bash
-# Throwaway signing material for tests/release_test.sh, made at run time; all
-# RSA. FWU_SIGN_SECRET is the PKCS#12 password and the token's PINs.
-# make_signing_keys DIR: ca.pem and what it issues: sign.pem for code signing
-# (sign.p12, and its key as fwu-sign on a SoftHSM2 token fwu-test of DIR's
-# own), plain.pem and expired.pem for that key (no code signing; expired),
-# tsa.pem; other.pem and other.key of another CA.
-# start_tsa DIR: an RFC 3161 responder on 127.0.0.1 (tsa_url, tsa_pid); a
-# request to .../error is answered with HTTP 500.
+# Throwaway RSA keys for tests/release_test.sh; FWU_SIGN_SECRET is the PKCS#12
+# password and the token's PINs. make_signing_keys DIR: ca.pem and what it
+# issues: sign.pem for code signing (sign.p12; its key as fwu-sign on a SoftHSM2
+# token fwu-test of DIR's own), plain.pem and expired.pem of that key (no code
+# signing; expired), tsa.pem; other.pem and other.key of another CA. start_tsa
+# DIR: an RFC 3161 responder on 127.0.0.1 (tsa_url, tsa_pid); .../error: HTTP 500.
 softhsm_module=/usr/lib/softhsm/libsofthsm2.so
 
 issue()  # DIR NAME KEY SUBJECT CA EXTENSIONS [DAYS]: NAME.pem of KEY.key (made when new), issued by CA
@@ -60,6 +58,5 @@ print(server.server_port, flush=True)
 server.serve_forever()
 EOF
 )
-    tsa_pid=$!
-    read -r -u "$tsa_fd" tsa_port && tsa_url=http://127.0.0.1:$tsa_port/
+    tsa_pid=$! && read -r -u "$tsa_fd" tsa_port && tsa_url=http://127.0.0.1:$tsa_port/
 }
