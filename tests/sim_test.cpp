@@ -189,9 +189,9 @@ struct Line {
     LinePump pump;
     Bytes out;
 
-    explicit Line(bool pace = false, uint32_t linger_ms = 0)
+    explicit Line(bool pace = false, uint32_t linger_ms = 0, const SimConfig &config = {})
     {
-        sim_init(device, SimConfig{});
+        sim_init(device, config);
         pump_init(pump, pace, linger_ms);
     }
 
@@ -244,10 +244,14 @@ TEST(LinePump, DropsADamagedOrCutOffRequestBeforeTheToolRepeatsIt)
         EXPECT_EQ(line.device.frames_rejected, 1u);
         EXPECT_TRUE(line.out.empty());  // no answer
         line.read_at(CONTACT.data(), CONTACT.size(), TOOL_REPEAT_GAP_US);
-        line.run_until(TOOL_REPEAT_GAP_US + 20 * MS);
+        line.run_until(TOOL_REPEAT_GAP_US + 2 * MS);  // 2 ms after its last byte
         EXPECT_EQ(line.device.requests[SIM_CONTACT], 1u);
         EXPECT_FALSE(line.out.empty());
     }
+    Line late;  // read only with the next request: the silence before it still ends the cut-off one
+    late.read_at(cut_off.data(), cut_off.size(), 0);
+    pump_received(late.pump, late.device, CONTACT.data(), CONTACT.size(), TOOL_REPEAT_GAP_US);
+    EXPECT_EQ(late.device.requests[SIM_CONTACT], 1u);
 }
 
 // Paced, a byte takes 11 bits at 115200 baud, 95.49 µs: the bytes of a read
@@ -257,13 +261,17 @@ TEST(LinePump, DropsADamagedOrCutOffRequestBeforeTheToolRepeatsIt)
 TEST(LinePump, PacedLineTakesElevenBitsACharacterBothWays)
 {
     const int64_t t0 = 7000 * MS;
-    Line line(true, 300);
+    SimConfig config;
+    config.rules = {{SIM_RESET, 1, FAULT_CORRUPT}};
+    Line line(true, 300, config);
     Bytes two = CONTACT;
     two.insert(two.end(), CONTACT.begin(), CONTACT.end());
     line.read_at(two.data(), two.size(), t0);
     EXPECT_EQ(line.pump.last_arrival_us, 2387);  // 25 byte times
     // Each answered 2 ms after the millisecond of its last byte (1.145 and 2.387 ms).
     EXPECT_EQ(pump_next_event_us(line.pump, line.device), t0 + 4 * MS);
+    line.run_until(t0 + 4 * MS - 1);
+    EXPECT_TRUE(line.out.empty());
     line.run_until(t0 + 4 * MS);
     EXPECT_EQ(line.out.size(), 15u);
     // The second is due at 5 ms, but the first is on the wire for 15 byte times.
@@ -288,14 +296,19 @@ TEST(LinePump, PacedLineTakesElevenBitsACharacterBothWays)
         EXPECT_EQ(line.pump.last_arrival_us, read.last_arrival_us) << "read at " << read.at_us;
     }
 
-    line.run_until(t0 + 200 * MS);  // the noise is dropped
-    line.read_at(RESET.data(), RESET.size(), t0 + 200 * MS);
-    line.run_until(t0 + 203 * MS);
-    ASSERT_EQ(line.out.size(), 35u);  // acknowledged at 203 ms, on the wire for 5 byte times
-    line.run_until(t0 + 503 * MS + 476);
-    EXPECT_FALSE(pump_done(line.pump, t0 + 503 * MS + 476));
-    EXPECT_EQ(pump_next_event_us(line.pump, line.device), t0 + 503 * MS + 477);
-    EXPECT_TRUE(pump_done(line.pump, t0 + 503 * MS + 477));
+    // The first reset's acknowledgement reaches the tool damaged: the device restarts, but the tool will ask again.
+    line.read_at(RESET.data(), RESET.size(), t0 + 100 * MS);
+    line.run_until(t0 + 400 * MS);
+    EXPECT_EQ(line.out.size(), 35u);
+    EXPECT_FALSE(line.pump.reset_acknowledged);
+    line.read_at(RESET.data(), RESET.size(), t0 + 400 * MS);
+    line.run_until(t0 + 403 * MS);
+    ASSERT_EQ(line.out.size(), 40u);  // acknowledged at 403 ms, on the wire for 5 byte times
+    line.run_until(t0 + 703 * MS + 476);
+    EXPECT_FALSE(pump_done(line.pump, t0 + 703 * MS + 476));
+    EXPECT_EQ(pump_next_event_us(line.pump, line.device), t0 + 703 * MS + 477);
+    EXPECT_TRUE(pump_done(line.pump, t0 + 703 * MS + 477));
+    EXPECT_EQ(std::make_pair(line.pump.bytes_received, line.pump.bytes_sent), std::make_pair(uint64_t{164}, uint64_t{40}));
 }
 
 }  // namespace
