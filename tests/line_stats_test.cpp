@@ -46,6 +46,8 @@ TEST(LineStats, BitsPerCharacterOfBlocksArrivingInAdapterPackets)
     LineLog short_block;  // few packets: the late tail would weigh as much as they do
     read_as_adapter(short_block, 0, 200, 11, false);
     EXPECT_NEAR(bits_per_char(short_block.reads, 0, 200), 11.0, 0.05);
+    short_block.reads[1].at_us += 3000;  // one of its three timed reads late
+    EXPECT_NEAR(bits_per_char(short_block.reads, 0, 200), 11.0, 0.05);
     LineLog late;  // a read 4 ms late takes two packets at once
     read_as_adapter(late, 0, 1035, 11);
     late.reads[5].at_us += 4000;
