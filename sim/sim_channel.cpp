@@ -47,7 +47,6 @@ int32_t port_write(PortHandle, const uint8_t *buffer, int32_t count)
 int32_t port_read(PortHandle, uint8_t *buffer, int32_t count)
 {
     SimChannel &channel = sim_channel;
-    ++channel.reads;
     collect_replies(channel);
     uint64_t begin = channel.now_ms;
     uint64_t deadline = begin + READ_TOTAL_MS;

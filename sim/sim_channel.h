@@ -29,7 +29,6 @@ struct SimChannel {
     std::vector<SimSent> sent;    // every write the tool made
     uint32_t purges = 0;
     uint32_t flushes = 0;
-    uint32_t reads = 0;
 };
 
 // The one channel the port operations and the clock of this build use.

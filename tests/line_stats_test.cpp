@@ -53,9 +53,10 @@ TEST(LineStats, BitsPerCharacterOfBlocksArrivingInAdapterPackets)
     late.reads[5].at_us += 4000;
     late.reads.erase(late.reads.begin() + 4);
     EXPECT_NEAR(bits_per_char(late.reads, 0, 1035), 11.0, 0.05);
-    LineLog whole;  // in one piece, as from a pseudo-terminal: nothing to time
-    log_read(whole, 0, 1035);
-    EXPECT_EQ(bits_per_char(whole.reads, 0, 1035), 0);
+    LineLog blocks;  // no contact first; a block in packets, then one in one piece (a pseudo-terminal's): untimed
+    read_as_adapter(blocks, 0, 1035, 11);
+    log_read(blocks, 200000, 1035);
+    EXPECT_EQ(line_figures(blocks, {{SIM_BLOCK, 0, 1035}, {SIM_BLOCK, 1035, 2070}}).blocks_timed, 1u);
 }
 
 // A contact request, its reply 2 ms later, then blocks 1035 bytes each, each answered 2 ms
@@ -104,9 +105,8 @@ TEST(LineStats, FiguresAndVerdicts)
         const char *text;
     } wrong[] = {
         {update_figures(10, 30), counted, "10.0 bits per character: the tool sends without parity"},
-        {update_figures(12, 30), uncounted, "12.0 bits per character: the tool sends two stop bits, or leaves gaps between its bytes"},
-        {good, {true, 3, 0, 0}, "3 parity and 0 framing errors: the tool's parity is not even"},
-        {good, {true, 0, 4, 0}, "0 parity and 4 framing errors: the tool's baud rate or character format differs"},
+        {good, {true, 1, 0, 0}, "1 parity and 0 framing errors: the tool's parity is not even"},
+        {good, {true, 0, 1, 0}, "0 parity and 1 framing errors: the tool's baud rate or character format differs"},
         {LineFigures{2070, 0}, {true, 35, 80, 0}, "2070 bytes arrived but no request was recognised: the line's settings "
                                                   "are likely wrong (baud rate, parity); the driver counted 35 parity and 80 framing errors"},
         {LineFigures{}, uncounted, "nothing arrived: check the wiring (TX to RX both ways, and ground) and the tool's port"},
@@ -133,17 +133,35 @@ TEST(LineStats, FiguresAndVerdicts)
     }
 }
 
-TEST(LineStats, SectionSaysWhatTheLineCouldNotTell)
+TEST(LineStats, SectionSaysWhatTheLineShowedOrCouldNotTell)
 {
-    char text[1024] = "";
-    FILE *out = fmemopen(text, sizeof text, "w");
-    print_line_section(out, LineFigures{13, 1}, LineErrors{}, nullptr);
-    std::fclose(out);
-    EXPECT_STREQ(text, "  serial line:\n"
-                       "    errors: not available on this line\n"
-                       "    bits per character: not measured (no block arrived over more than two reads)\n"
-                       "    reply to next request: none seen\n"
-                       "    verdict: none (a pseudo-terminal of the simulator's own)\n");
+    const LineFigures measured{2070, 3, 1, 11.0, 1, 40.0, 40.0};
+    const LineErrors counted{true, 0, 0, 2};
+    const LineVerdict verdict = line_verdict(measured, counted);
+    const struct {
+        LineFigures figures;
+        LineErrors errors;
+        const LineVerdict *verdict;
+        const char *text;
+    } sections[] = {
+        {measured, counted, &verdict, "  serial line:\n"
+                                      "    errors: 0 parity, 0 framing, 2 overrun\n"
+                                      "    bits per character: 11.0 (median of 1 blocks, from the times their bytes were read)\n"
+                                      "    reply to next request: median 40.0 ms, longest 40.0 ms (1 replies)\n"
+                                      "    verdict: right: 11.0 bits per character and no parity or framing error: 115200 8E1\n"},
+        {LineFigures{13, 1}, LineErrors{}, nullptr, "  serial line:\n"
+                                                    "    errors: not available on this line\n"
+                                                    "    bits per character: not measured (no block arrived over more than two reads)\n"
+                                                    "    reply to next request: none seen\n"
+                                                    "    verdict: none (a pseudo-terminal of the simulator's own)\n"},
+    };
+    for (const auto &section : sections) {
+        char text[1024] = "";
+        FILE *out = fmemopen(text, sizeof text, "w");
+        print_line_section(out, section.figures, section.errors, section.verdict);
+        std::fclose(out);
+        EXPECT_STREQ(text, section.text);
+    }
 }
 
 }  // namespace

@@ -17,6 +17,9 @@ namespace {
 const int64_t MS = 1000;
 const Bytes CONTACT = {0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0x42, 0x5A};
 const Bytes RESET = {0x04, 0x2B, 0xF7, 0x6F, 0x77};
+// The answer to a contact from an erased flash (0xb001, the CRC of four 0xFF bytes), and a refusal.
+const Bytes ERASED = sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0xB0, 0x01});
+const Bytes REFUSED = sealed({0x04, 0xAB, 0x04});
 
 Bytes query(uint32_t address, uint32_t count)
 {
@@ -53,7 +56,7 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
     Bytes damaged_data = block_frame(SIM_FLASH_BASE, data), damaged_trailer = damaged_data;
     damaged_data[9] ^= 0x01;
     damaged_trailer.back() ^= 0x01;  // the low trailer byte still right
-    const Bytes refused_address = sealed({0x04, 0xAB, 0x02}), refused = sealed({0x04, 0xAB, 0x04});
+    const Bytes refused_address = sealed({0x04, 0xAB, 0x02});
     const struct {
         Bytes request, reply;  // no reply: not taken
     } exchanges[] = {
@@ -62,7 +65,7 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
         {damaged_data + CONTACT, {}},  // no silence between: one damaged frame
         {sealed({0x05, 0x2B, 0xF7}), {}},  // a reset for another node
         {block_frame(SIM_FLASH_BASE, Bytes(1025)), {}},  // longer than a block
-        {CONTACT, sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0xB0, 0x01})},  // erased
+        {CONTACT, ERASED},
         {block_frame(SIM_FLASH_BASE, data), sealed({0x04, 0x2B, 0xF5, 0x08, 0x00, 0x40, 0x00, 0x00, 0x03})},
         {query(SIM_FLASH_BASE, 5), sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x05,
                                            static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)})},
@@ -73,7 +76,7 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
         {block_frame(SIM_FLASH_BASE + 1025, Bytes(1024)), refused_address},
         {query(SIM_FLASH_BASE - 4, 4), refused_address},
         {query(SIM_FLASH_BASE, 2049), refused_address},
-        {RESET, refused},  // refused: nothing done
+        {RESET, REFUSED},  // nothing done
         {RESET + CONTACT, sealed({0x04, 0x2B, 0xF7})},
         {CONTACT, {}},  // restarting
     };
@@ -115,7 +118,7 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
 // 2 ms of the wire; the rule's fault meets the first contact reply. When each piece leaves, and what it holds.
 TEST(Simulator, DoesToAReplyWhatItsFaultSaysAndSendsInTurn)
 {
-    const Bytes reply = sealed({0x04, 0x2B, 0xF6, 0x08, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x04, 0xB0, 0x01});
+    const Bytes &reply = ERASED;
     Bytes corrupt = reply, noisy = reply;
     corrupt.back() ^= 0x5A;
     noisy.insert(noisy.begin(), {0x00, 0x00, 0xFF});  // the middle byte is random
@@ -130,7 +133,7 @@ TEST(Simulator, DoesToAReplyWhatItsFaultSaysAndSendsInTurn)
         {{SIM_ANY, 2, FAULT_CORRUPT}, {{12, corrupt}, {22, reply}}},
         {{SIM_CONTACT, 1, FAULT_SPLIT}, {{12, head}, {53, tail}, {54, reply}}},  // 40 ms apart; the next waits
         {{SIM_CONTACT, 1, FAULT_LATE}, {{312, reply}, {314, reply}}},
-        {{SIM_CONTACT, 1, FAULT_EXCEPTION}, {{12, sealed({0x04, 0xAB, 0x04})}, {22, reply}}},
+        {{SIM_CONTACT, 1, FAULT_EXCEPTION}, {{12, REFUSED}, {22, reply}}},
         {{SIM_ANY, 2, FAULT_GARBAGE}, {{12, noisy}, {22, reply}}},
     };
     for (const auto &test : cases) {
@@ -184,6 +187,28 @@ TEST(Simulator, RandomFaultsComeAtTheirChanceOverTheKindsAllowed)
     EXPECT_NE(at_ten[0], at_ten[1]);
 }
 
+// The in-process line, paced: the request takes its wire time to go out; byte k of the reply arrives k + 1
+// byte times after the reply starts, in whole milliseconds; a read that has all it asked for ends at its last
+// byte, one that has not, 20 ms after it; a purge discards what has arrived by then.
+TEST(SimChannel, PacedRepliesArriveByteByByte)
+{
+    SimConfig config;
+    config.pace = true;
+    sim_channel_setup(config, 0);
+    port_write(INVALID_PORT, CONTACT.data(), static_cast<int32_t>(CONTACT.size()));
+    EXPECT_EQ(tick_count(), 2u);  // 13 bytes out; the reply starts at 4 ms
+    uint8_t reply[16];
+    const std::pair<int32_t, uint32_t> reads[] = {{10, 5}, {1, 6}, {16, 26}};  // bytes asked for, time after
+    for (auto [count, after] : reads) {
+        port_read(INVALID_PORT, reply, count);
+        EXPECT_EQ(tick_count(), after) << count;
+    }
+    port_write(INVALID_PORT, CONTACT.data(), static_cast<int32_t>(CONTACT.size()));
+    pause_ms(4);  // to the arrival of the reply's last byte
+    port_purge(INVALID_PORT);
+    EXPECT_EQ(port_read(INVALID_PORT, reply, 16), 0);
+}
+
 struct Line {
     BootLoader device;
     LinePump pump;
@@ -212,9 +237,10 @@ struct Line {
     }
 };
 
-TEST(LinePump, TakesABlockInAnAdaptersPiecesWithItsLastOneHeldBack)
+// A request in an adapter's pieces is taken whole; a damaged or cut-off one is dropped before the tool repeats it.
+TEST(LinePump, FramesRequestsBySilence)
 {
-    Line line;
+    Line adapter;
     Bytes block = block_frame(SIM_FLASH_BASE, Bytes(sample_image().begin(), sample_image().begin() + 1024));
     // 62-byte pieces 6 ms apart (a full-speed adapter's packets), and the
     // short last piece held until the latency timer ran out, a tick late.
@@ -222,15 +248,12 @@ TEST(LinePump, TakesABlockInAnAdaptersPiecesWithItsLastOneHeldBack)
     int64_t at = 1000 * MS;
     size_t done = 0;
     for (; block.size() - done > piece; done += piece, at += 6 * MS)
-        line.read_at(block.data() + done, piece, at);
-    line.read_at(block.data() + done, block.size() - done, at - 6 * MS + ADAPTER_GAP_MAX_US);
-    line.run_until(at + 200 * MS);
-    EXPECT_EQ(line.device.blocks_written, 1u);
-    EXPECT_EQ(line.out, sealed({0x04, 0x2B, 0xF5, 0x08, 0x00, 0x40, 0x00, 0x04, 0x00}));
-}
+        adapter.read_at(block.data() + done, piece, at);
+    adapter.read_at(block.data() + done, block.size() - done, at - 6 * MS + ADAPTER_GAP_MAX_US);
+    adapter.run_until(at + 200 * MS);
+    EXPECT_EQ(adapter.device.blocks_written, 1u);
+    EXPECT_EQ(adapter.out, sealed({0x04, 0x2B, 0xF5, 0x08, 0x00, 0x40, 0x00, 0x04, 0x00}));
 
-TEST(LinePump, DropsADamagedOrCutOffRequestBeforeTheToolRepeatsIt)
-{
     Bytes damaged = CONTACT;
     damaged[5] ^= 0x10;
     Bytes cut_off = block_frame(SIM_FLASH_BASE, Bytes(64, 0x33));
@@ -238,6 +261,7 @@ TEST(LinePump, DropsADamagedOrCutOffRequestBeforeTheToolRepeatsIt)
     for (const Bytes &bad : {damaged, cut_off}) {
         Line line;
         line.read_at(bad.data(), bad.size(), 0);  // the rest of a cut-off one never comes
+        EXPECT_EQ(pump_next_event_us(line.pump, line.device), PUMP_SILENCE_US + 1);
         line.run_until(PUMP_SILENCE_US);
         EXPECT_EQ(line.device.frames_rejected, bad.size() == damaged.size() ? 1u : 0u);  // cut off: not yet silent
         line.run_until(PUMP_SILENCE_US + 1);
