@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "tests/support/job_harness.h"
 
@@ -17,40 +18,28 @@ namespace {
 
 constexpr uint32_t VIRTUAL_LIMIT_MS = 60ull * 60 * 1000;
 
-uint32_t mix(uint32_t &state)
-{
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-}
-
-uint32_t pick(uint32_t &state, uint32_t below)
-{
-    return mix(state) % below;
-}
-
 // The device of run `seed`: its faults and its moment of power-up.
 SimConfig device_for(uint32_t seed)
 {
-    uint32_t state = seed * 2654435761u + 1;
+    std::mt19937 random(seed);
+    auto pick = [&random](uint32_t below) { return static_cast<uint32_t>(random() % below); };
     SimConfig device;
-    device.power_up_ms = pick(state, 4000);
-    device.random_seed = mix(state) | 1;
-    device.random_fault_percent = 1 + pick(state, 15);
-    device.late_ms = 120 + pick(state, 400);
-    if (pick(state, 10) == 0)
-        device.late_ms = 4000 + pick(state, 3000);  // at times later than the job waits for a block
-    device.split_pause_ms = 21 + pick(state, 60);
-    device.reply_delay_ms = 1 + pick(state, 15);
-    device.pace = pick(state, 2) == 0;
+    device.power_up_ms = pick(4000);
+    device.random_seed = static_cast<uint32_t>(random()) | 1;
+    device.random_fault_percent = 1 + pick(15);
+    device.late_ms = 120 + pick(400);
+    if (pick(10) == 0)
+        device.late_ms = 4000 + pick(3000);  // at times later than the job waits for a block
+    device.split_pause_ms = 21 + pick(60);
+    device.reply_delay_ms = 1 + pick(15);
+    device.pace = pick(2) == 0;
     // A refused block is taken for acknowledged (any valid reply is), so a
     // run with refusals nearly always ends in a rightful "FAILED"; keep them
     // to one run in five so the other faults get whole runs too.
-    device.random_fault_mask = pick(state, 5) != 0 ? ~(1u << FAULT_EXCEPTION) : ~0u;
-    if (pick(state, 5) == 0) {
-        device.bad_flash_address = SIM_FLASH_BASE + pick(state, 116736);
-        device.bad_flash_writes = pick(state, 3);  // 0: every write of it
+    device.random_fault_mask = pick(5) != 0 ? ~(1u << FAULT_EXCEPTION) : ~0u;
+    if (pick(5) == 0) {
+        device.bad_flash_address = SIM_FLASH_BASE + pick(116736);
+        device.bad_flash_writes = pick(3);  // 0: every write of it
     }
     return device;
 }
