@@ -305,34 +305,36 @@ TEST(LinePump, PacedLineTakesElevenBitsACharacterBothWays)
     line.run_until(t0 + 4 * MS + 1432);
     EXPECT_EQ(line.out.size(), 30u);
 
+    const Bytes block = block_frame(SIM_FLASH_BASE, Bytes(116, 0x5A));  // 127 bytes, read in three runs
     const struct {
         int64_t at_us;
-        size_t count;
+        size_t begin, end;  // of the block
         int64_t last_arrival_us;
     } reads[] = {
-        {10 * MS, 62, 10 * MS + 5824},     // after a quiet line: a run of its own, 61 byte times long
-        {11 * MS, 62, 10 * MS + 11744},    // while that run is on the wire: behind it
-        {10 * MS + 11840, 3, 10 * MS + 12031},  // just as the run ends: still behind it (126 byte times)
-        {30 * MS, 1, 30 * MS},             // after a gap again: at once
+        {10 * MS, 0, 62, 10 * MS + 5824},     // after a quiet line: a run of its own, 61 byte times long
+        {11 * MS, 62, 124, 10 * MS + 11744},  // while that run is on the wire: behind it
+        {10 * MS + 11840, 124, 127, 10 * MS + 12031},  // just as the run ends: still behind it (126 byte times)
+        {30 * MS, 0, 1, 30 * MS},             // after a gap again: at once (a lone byte, dropped)
     };
     for (const auto &read : reads) {
-        line.read_at(Bytes(read.count).data(), read.count, t0 + read.at_us);
+        const Bytes piece(block.begin() + read.begin, block.begin() + read.end);  // no more, for the sanitizers
+        line.read_at(piece.data(), piece.size(), t0 + read.at_us);
         EXPECT_EQ(line.pump.last_arrival_us, read.last_arrival_us) << "read at " << read.at_us;
     }
 
     // The first reset's acknowledgement reaches the tool damaged: the device restarts, but the tool will ask again.
     line.read_at(RESET.data(), RESET.size(), t0 + 100 * MS);
     line.run_until(t0 + 400 * MS);
-    EXPECT_EQ(line.out.size(), 35u);
+    EXPECT_EQ(line.out.size(), 46u);  // the block's acknowledgement, and the damaged one
     EXPECT_FALSE(line.pump.reset_acknowledged);
     line.read_at(RESET.data(), RESET.size(), t0 + 400 * MS);
     line.run_until(t0 + 403 * MS);
-    ASSERT_EQ(line.out.size(), 40u);  // acknowledged at 403 ms, on the wire for 5 byte times
+    ASSERT_EQ(line.out.size(), 51u);  // acknowledged at 403 ms, on the wire for 5 byte times
     line.run_until(t0 + 703 * MS + 476);
     EXPECT_FALSE(pump_done(line.pump, t0 + 703 * MS + 476));
     EXPECT_EQ(pump_next_event_us(line.pump, line.device), t0 + 703 * MS + 477);
     EXPECT_TRUE(pump_done(line.pump, t0 + 703 * MS + 477));
-    EXPECT_EQ(std::make_pair(line.pump.bytes_received, line.pump.bytes_sent), std::make_pair(uint64_t{164}, uint64_t{40}));
+    EXPECT_EQ(std::make_pair(line.pump.bytes_received, line.pump.bytes_sent), std::make_pair(uint64_t{164}, uint64_t{51}));
 }
 
 }  // namespace
