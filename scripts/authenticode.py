@@ -5,8 +5,10 @@
     scripts/authenticode.py show EXE     that digest, and what EXE's signature
                                          holds: the digest it signs, the signing
                                          time, the timestamp's time and authority
-    scripts/authenticode.py binfile EXE  the BINFILE resource (RT_RCDATA), to
-                                         standard output
+    scripts/authenticode.py resource EXE TYPE NAME
+                                         the resource NAME (a number or a
+                                         string) of TYPE (a number: 10 for
+                                         RT_RCDATA), to standard output
 
 The digest is the image hash a signature signs: SHA-256 over the whole file
 but the checksum, the certificate table's directory entry and the certificate
@@ -222,7 +224,7 @@ def show(image):
 
 
 def main(argv):
-    if len(argv) != 3 or argv[1] not in ('digest', 'show', 'binfile'):
+    if (argv[1:2], len(argv)) not in ((['digest'], 3), (['show'], 3), (['resource'], 5)):
         print(__doc__, file=sys.stderr)
         return 2
     try:
@@ -234,9 +236,9 @@ def main(argv):
             for key, value in show(image):
                 print(f'{key}: {value}')
         else:
-            data = image.resource(RT_RCDATA, 'BINFILE')
+            data = image.resource(int(argv[3]), int(argv[4]) if argv[4].isdigit() else argv[4])
             if data is None:
-                raise NotPE('no BINFILE resource')
+                raise NotPE(f'no resource {argv[4]} of type {argv[3]}')
             sys.stdout.buffer.write(data)
     except (OSError, NotPE) as error:
         print(f'authenticode: {argv[2]}: {error}', file=sys.stderr)

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # check_exe.sh EXE IMAGE MANIFEST: checks the shipped 32-bit fwu.exe without
 # running it. Its headers: PE32 for i386, the Windows GUI subsystem, imports
-# from system DLLs only. Its
-# resources, read back from the executable by binutils' windres: BINFILE byte
-# for byte the image, the dialog "FWU" as the window must be, the manifest.
+# from system DLLs only. Its resources: BINFILE byte for byte the image and
+# the manifest its file, read out by scripts/authenticode.py; the dialog "FWU"
+# as the window must be, read back by binutils' windres.
 set -uo pipefail
 exe=$1 image=$2 manifest=$3
 failures=0
@@ -19,24 +19,14 @@ while read -r dll; do
     [ -z "$dll" ] || grep -qiE "$system_dlls" <<<"$dll" || fail "imports $dll, not a system DLL"
 done <<<"$dlls"
 
+# The image and the manifest, read out of the executable's resources: byte for byte their files.
+reader=$(dirname "$0")/../../scripts/authenticode.py
+"$reader" resource "$exe" 10 BINFILE | cmp -s - "$image" || fail "resource BINFILE differs from its file"
+"$reader" resource "$exe" 24 1 | cmp -s - "$manifest" || fail "the manifest (resource 1 of type 24) differs from its file"
+
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-# The body of the first resource of a decompiled script whose header line
-# begins with $1: from its BEGIN to its END.
-resource() { awk -v head="$1" 'index($0, head) == 1 { on = 1 } on && /^BEGIN$/ { body = 1 } body { print } body && /^END$/ { exit }' "$2"; }
-
 i686-w64-mingw32-windres -i "$exe" -O rc -o "$scratch/exe.rc" || { echo "check_exe: windres cannot read $exe" >&2; exit 1; }
-# The image and the manifest rendered by the same tool, from the files themselves.
-cp "$image" "$scratch/image.bin"
-cp "$manifest" "$scratch/manifest.xml"
-printf 'BINFILE RCDATA "image.bin"\n1 24 "manifest.xml"\n' >"$scratch/expected.rc"
-(cd "$scratch" && i686-w64-mingw32-windres -i expected.rc -O rc -o expected-out.rc) || exit 1
-for head in '"BINFILE" ' '1 24 '; do
-    expected=$(resource "$head" "$scratch/expected-out.rc")
-    [ -n "$expected" ] || { echo "check_exe: windres rendered no $head" >&2; exit 1; }
-    [ "$(resource "$head" "$scratch/exe.rc")" = "$expected" ] || fail "resource ${head% } differs from its file"
-done
-
 dialog=$(awk '$0 == "\"FWU\" DIALOGEX 32, 32, 337, 210" { on = 1 } on { print } on && /^END$/ { exit }' "$scratch/exe.rc")
 [ -n "$dialog" ] || fail 'no dialog "FWU" at (32, 32), 337 x 210'
 while IFS= read -r line; do
