@@ -104,7 +104,6 @@ TEST(LineStats, FiguresAndVerdicts)
         LineErrors errors;
         const char *text;
     } wrong[] = {
-        {update_figures(10, 30), counted, "10.0 bits per character: the tool sends without parity"},
         {good, {true, 1, 0, 0}, "1 parity and 0 framing errors: the tool's parity is not even"},
         {good, {true, 0, 1, 0}, "0 parity and 1 framing errors: the tool's baud rate or character format differs"},
         {LineFigures{2070, 0}, {true, 35, 80, 0}, "2070 bytes arrived but no request was recognised: the line's settings "

@@ -12,6 +12,7 @@
 // "set-text" types into the port box and prints the selected row.
 #include "tests/win32/fwu_window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -111,11 +112,9 @@ int select(HWND combo, const std::string &wanted)
 {
     bool ok = false;
     std::vector<std::string> rows = rows_of(combo, ok);
-    LRESULT selected = CB_ERR;
-    for (size_t row = 0; ok && row < rows.size(); ++row)
-        if (rows[row] == wanted)
-            return send(combo, CB_SETCURSEL, row, 0, selected) && selected == LRESULT(row) ? DONE : NOT_REACHED;
-    return NOT_REACHED;
+    LRESULT row = std::find(rows.begin(), rows.end(), wanted) - rows.begin(), selected = CB_ERR;
+    bool done = ok && row < LRESULT(rows.size()) && send(combo, CB_SETCURSEL, row, 0, selected) && selected == row;
+    return done ? DONE : NOT_REACHED;
 }
 
 // Typed into the edit field key by key: the combo box drops its selection
