@@ -141,7 +141,7 @@ make_image "$work/c/other.bin" 1500
 check_refused "another firmware" "--force" "$out1" "$work/c/other.bin"
 make_image "$work/c/demo-1.2.bin" 5001
 check_refused "another firmware of the same name" "--force" "$out1" "$work/c/demo-1.2.bin"
-"$release" $(token) --timestamp "$tsa_url" "$firmware2" "$out1" >/dev/null ||
+"$release" --from "$out2" $(token) --timestamp "$tsa_url" "$firmware2" "$out1" >/dev/null ||
     fail "a release of the same firmware again was refused"
 cp -r "$out1" "$work/ts"
 "$release" --force "$work/c/other.bin" "$out1" >/dev/null || fail "--force did not replace the release"
