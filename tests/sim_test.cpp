@@ -49,6 +49,7 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
     config.bad_flash_address = SIM_FLASH_BASE + 1;  // its first write goes wrong
     config.bad_flash_writes = 1;
     config.rules.push_back({SIM_RESET, 1, FAULT_EXCEPTION});
+    config.restart_ms = 9;  // deaf until 11 ms after a reset: the acknowledgement's 2 ms, then the restart
     BootLoader sim;
     sim_init(sim, config);
     const Bytes data{0xA0, 0xB1, 0xC0}, stored{0xA0, 0xB0, 0xC0, 0xFF, 0xFF};  // then erased
@@ -91,7 +92,7 @@ TEST(Simulator, AnswersIntactRequestsByteForByteFromWhatItsFlashHolds)
     EXPECT_EQ(sim.frames_rejected, 4u);
     const uint32_t requests[SIM_KIND_COUNT] = {10, 3, 2, 3, 2};  // any, contact, verify, block, reset
     EXPECT_TRUE(std::equal(requests, requests + SIM_KIND_COUNT, sim.requests));
-    EXPECT_EQ(sim.resets, 1u);
+    EXPECT_EQ(std::make_pair(sim.resets, sim.blocks_written), std::make_pair(1u, 2u));
     EXPECT_EQ(sim.bytes_ignored, 13u);
     // Where the first request taken lies in all the device heard: after the 1082 bytes not taken.
     EXPECT_EQ(sim.heard.front().begin, 1082u);
