@@ -155,6 +155,7 @@ TEST(Simulator, DoesToAReplyWhatItsFaultSaysAndSendsInTurn)
     }
     EXPECT_EQ(sim_wire_ms(1035), 99u);  // a block's 98.8 ms at 11 bits a byte, rounded up
     EXPECT_EQ(sim_wire_ms(576), 55u);   // exactly
+    EXPECT_EQ(pump_wire_us(1035), 98828);  // the block's 98,828.125 us on the paced line, to the microsecond
     EXPECT_EQ(std::string(sim_fault_name(FAULT_COUNT)) + sim_kind_name(SIM_KIND_COUNT), "??");  // no such value
 }
 
