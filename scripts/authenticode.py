@@ -224,7 +224,8 @@ def show(image):
 
 
 def main(argv):
-    if (argv[1:2], len(argv)) not in ((['digest'], 3), (['show'], 3), (['resource'], 5)):
+    if (argv[1:2], len(argv)) not in ((['digest'], 3), (['show'], 3), (['resource'], 5)) or \
+            (argv[1] == 'resource' and not argv[3].isdigit()):
         print(__doc__, file=sys.stderr)
         return 2
     try:

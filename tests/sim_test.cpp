@@ -221,11 +221,11 @@ struct Line {
         pump_init(pump, pace, linger_ms);
     }
 
-    // Runs the pump's events before `end_us`, or up to it. An event the pump
-    // does not move past would spin the simulator's loop: it fails here instead.
-    void run_events(int64_t end_us, bool up_to)
+    // Runs the pump's events due by `last_us`. An event the pump does not
+    // move past would spin the simulator's loop: it fails here instead.
+    void run_events(int64_t last_us)
     {
-        for (int64_t at; (at = pump_next_event_us(pump, device)) < end_us + up_to;) {
+        for (int64_t at; (at = pump_next_event_us(pump, device)) <= last_us;) {
             pump_advance(pump, device, at, out);
             ASSERT_GT(pump_next_event_us(pump, device), at) << "the pump stays at its event";
         }
@@ -234,13 +234,13 @@ struct Line {
     // Bytes read at `at_us`, after the pump has done all it had to do before then.
     void read_at(const uint8_t *bytes, size_t count, int64_t at_us)
     {
-        run_events(at_us, false);
+        run_events(at_us - 1);
         pump_received(pump, device, bytes, count, at_us);
     }
 
     void run_until(int64_t at_us)
     {
-        run_events(at_us, true);
+        run_events(at_us);
         pump_advance(pump, device, at_us, out);
     }
 };
